@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Debian packages the build and the tests need; installs only what is missing.
 set -euo pipefail
-pkgs=(chromium libutf8proc-dev libgtest-dev pkg-config g++ fonts-dejavu-core)
+pkgs=(chromium libutf8proc-dev libgtest-dev pkg-config g++ clang libclang-rt-14-dev fonts-dejavu-core)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

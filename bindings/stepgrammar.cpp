@@ -75,10 +75,11 @@ NB_MODULE(stepgrammar, m) {
       o = sg::extract_ordinal(t);
     }
     return nb::make_tuple(nb::int_(o.ordinal), text_to_py(o.rest));
-  }, nb::arg("text"));
+  }, nb::arg("text").none(), nb::sig("def _extract_ordinal(text: str) -> tuple[int, str]"));
 
   // The floor for bench/parse.py: one argument in, None out, no work.
-  m.def("_noop", [](nb::handle) {}, nb::arg("instruction"));
+  m.def("_noop", [](nb::handle) {}, nb::arg("instruction").none(),
+        nb::sig("def _noop(instruction: object) -> None"));
 
   nb::class_<sg::InstructionParser> cls(m, "InstructionParser");
   cls.def(nb::init<>())
@@ -91,7 +92,8 @@ NB_MODULE(stepgrammar, m) {
           r = self.parse(t);
         }
         return c.to_py(qv::Value(r));
-      }, nb::arg("instruction"))
+      }, nb::arg("instruction").none(),
+          nb::sig("def parse(self, instruction: str) -> dict"))
       .def("validate", [](const sg::InstructionParser& self, nb::handle instruction) {
         Converter c;
         qv::Text t = c.text_arg(instruction, "instruction");
@@ -101,7 +103,8 @@ NB_MODULE(stepgrammar, m) {
           issues = self.validate(t);
         }
         return issues_list(issues);
-      }, nb::arg("instruction"))
+      }, nb::arg("instruction").none(),
+          nb::sig("def validate(self, instruction: str) -> list[str]"))
       .def("validate_all", [](const sg::InstructionParser& self, nb::handle instructions) {
         Converter c;
         if (!PyList_CheckExact(instructions.ptr()))
@@ -121,12 +124,14 @@ NB_MODULE(stepgrammar, m) {
         nb::dict out;
         for (const auto& [index, issues] : found) out[nb::int_(index)] = issues_list(issues);
         return out;
-      }, nb::arg("instructions"))
+      }, nb::arg("instructions").none(),
+          nb::sig("def validate_all(self, instructions: list[str]) -> dict[int, list[str]]"))
       .def_static("_clean_target", [](nb::handle target) {
         Converter c;
         qv::Text t = c.text_arg(target, "target");
         return text_to_py(sg::InstructionParser::clean_target(t));
-      }, nb::arg("target"))
+      }, nb::arg("target").none(),
+          nb::sig("def _clean_target(target: str) -> str"))
       .def_static("_unquote", [](nb::handle instruction) {
         Converter c;
         qv::Text t = c.text_arg(instruction, "instruction");
@@ -134,7 +139,8 @@ NB_MODULE(stepgrammar, m) {
         nb::list literals;
         for (const qv::Text& l : u.literals) literals.append(text_to_py(l));
         return nb::make_tuple(text_to_py(u.unquoted), literals);
-      }, nb::arg("instruction"));
+      }, nb::arg("instruction").none(),
+          nb::sig("def _unquote(instruction: str) -> tuple[str, list[str]]"));
   // The class holds the vocabulary too: the very same objects.
   for (const auto& [name, table] : tables) cls.attr(name) = table;
 }

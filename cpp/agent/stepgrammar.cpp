@@ -26,8 +26,17 @@ bool starts_with_spatial(TextView lower) {
                      [&](TextView kw) { return starts_with(lower, kw); });
 }
 
-bool is_stop_word(TextView lower_word) {
-  return std::find(kStopWords.begin(), kStopWords.end(), lower_word) != kStopWords.end();
+// Whether `word` lower-cased equals `lower`, without building the copy.
+bool lower_equals(TextView word, TextView lower) {
+  if (word.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (text::lower(word[i]) != lower[i]) return false;
+  return true;
+}
+
+bool is_stop_word(TextView word) {
+  return std::any_of(kStopWords.begin(), kStopWords.end(),
+                     [&](TextView stop) { return lower_equals(word, stop); });
 }
 
 // Leading and trailing runs of one character removed.
@@ -48,20 +57,27 @@ struct Literals {
   }
 };
 
+// Records are built by moving values in: one is made for every step parsed.
 RecordPtr make_instruction(TextView action, Value target, Value value, bool literal) {
-  return make_record({{U"action", Text(action)},
-                      {U"target", std::move(target)},
-                      {U"value", std::move(value)},
-                      {U"_literal_target", literal}});
+  auto r = make_record();
+  r->items.reserve(4);
+  r->items.emplace_back(U"action", Value(Text(action)));
+  r->items.emplace_back(U"target", std::move(target));
+  r->items.emplace_back(U"value", std::move(value));
+  r->items.emplace_back(U"_literal_target", Value(literal));
+  return r;
 }
 
 RecordPtr instruction_with_ordinal(TextView action, Text target, std::int64_t ordinal,
                                    bool literal) {
-  return make_record({{U"action", Text(action)},
-                      {U"target", std::move(target)},
-                      {U"value", Value()},
-                      {U"ordinal", ordinal},
-                      {U"_literal_target", literal}});
+  auto r = make_record();
+  r->items.reserve(5);
+  r->items.emplace_back(U"action", Value(Text(action)));
+  r->items.emplace_back(U"target", Value(std::move(target)));
+  r->items.emplace_back(U"value", Value());
+  r->items.emplace_back(U"ordinal", Value(ordinal));
+  r->items.emplace_back(U"_literal_target", Value(literal));
+  return r;
 }
 
 // The target as written when it is a quoted literal, else cleaned.
@@ -165,20 +181,21 @@ Text issue(std::string_view ascii) { return Text(ascii.begin(), ascii.end()); }
 
 Ordinal extract_ordinal(TextView text) {
   auto [first, rest] = text::split_first(text);
-  if (!first.empty()) {
-    Text word = text::lower(first);
-    for (const auto& [name, n] : kOrdinals)
-      if (word == name) return {n, Text(rest)};
-  }
+  for (const auto& [name, n] : kOrdinals)
+    if (!first.empty() && lower_equals(first, name)) return {n, Text(rest)};
   return {1, Text(text)};
 }
 
 Text InstructionParser::clean_target(TextView target) {
   std::vector<TextView> words = text::split(target);
   std::size_t i = 0;
-  while (i < words.size() && is_stop_word(text::lower(words[i]))) ++i;
-  return text::join(std::vector<TextView>(words.begin() + static_cast<std::ptrdiff_t>(i), words.end()),
-                    U" ");
+  while (i < words.size() && is_stop_word(words[i])) ++i;
+  Text out;
+  for (std::size_t k = i; k < words.size(); ++k) {
+    if (k > i) out += U' ';
+    out += words[k];
+  }
+  return out;
 }
 
 Unquoted InstructionParser::unquote(TextView s) {

@@ -3,6 +3,9 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "common/text.hpp"
 #include "record_caster.hpp"
 
@@ -12,19 +15,28 @@ using namespace qvb;
 namespace {
 
 // Deep copy through the engine: every list and record rebuilt as new
-// objects, so key order and kinds are what the engine holds.
-qv::Value rebuild(const qv::Value& v) {
+// objects, so key order and kinds are what the engine holds. A container
+// that holds itself cannot be copied this way: ValueError.
+qv::Value rebuild(const qv::Value& v, std::vector<const void*>& open) {
+  const void* self = v.is_list() ? static_cast<const void*>(v.as_list().get())
+                     : v.is_record() ? static_cast<const void*>(v.as_record().get())
+                                     : nullptr;
+  if (!self) return v;
+  if (std::find(open.begin(), open.end(), self) != open.end())
+    throw qv::ValueError("cannot rebuild a list or dict that contains itself");
+  open.push_back(self);
+  qv::Value out;
   if (v.is_list()) {
-    auto out = qv::make_list();
-    for (const auto& item : v.as_list()->items) out->push_back(rebuild(item));
-    return qv::Value(out);
+    auto l = qv::make_list();
+    for (const auto& item : v.as_list()->items) l->push_back(rebuild(item, open));
+    out = qv::Value(l);
+  } else {
+    auto r = qv::make_record();
+    for (const auto& kv : v.as_record()->items) r->items.emplace_back(kv.first, rebuild(kv.second, open));
+    out = qv::Value(r);
   }
-  if (v.is_record()) {
-    auto out = qv::make_record();
-    for (const auto& kv : v.as_record()->items) out->items.emplace_back(kv.first, rebuild(kv.second));
-    return qv::Value(out);
-  }
-  return v;
+  open.pop_back();
+  return out;
 }
 
 }  // namespace
@@ -35,39 +47,40 @@ NB_MODULE(_probe, m) {
     Converter c;
     qv::Value v = c.from_py(h);
     return c.to_py(v);
-  }, nb::arg("value"));
+  }, nb::arg("value").none());
   m.def("rebuild", [](nb::handle h) {
     Converter c;
-    qv::Value v = rebuild(c.from_py(h));
+    std::vector<const void*> open;
+    qv::Value v = rebuild(c.from_py(h), open);
     return c.to_py(v);
-  }, nb::arg("value"));
+  }, nb::arg("value").none());
   m.def("kind", [](nb::handle h) {
     Converter c;
     return c.from_py(h).kind_name();
-  }, nb::arg("value"));
+  }, nb::arg("value").none());
   // Whether the two members of a list converted to one shared record.
   m.def("same_record", [](nb::handle h) {
     Converter c;
     auto l = c.list_arg(h, "pair");
     if (l->size() != 2 || !(*l)[0].is_record() || !(*l)[1].is_record()) return false;
     return (*l)[0].as_record().get() == (*l)[1].as_record().get();
-  }, nb::arg("pair"));
+  }, nb::arg("pair").none());
   m.def("text_value", [](nb::handle rec, nb::handle key) {
     Converter c;
     auto r = c.record_arg(rec, "record");
     qv::Text k = c.text_arg(key, "key");
     return text_to_py(r->at(k).text());
-  }, nb::arg("record"), nb::arg("key"));
-  m.def("lower", [](nb::handle s) { Converter c; return text_to_py(qv::text::lower(c.text_arg(s, "s"))); }, nb::arg("s"));
-  m.def("strip", [](nb::handle s) { Converter c; return text_to_py(qv::text::strip(c.text_arg(s, "s"))); }, nb::arg("s"));
+  }, nb::arg("record").none(), nb::arg("key").none());
+  m.def("lower", [](nb::handle s) { Converter c; return text_to_py(qv::text::lower(c.text_arg(s, "s"))); }, nb::arg("s").none());
+  m.def("strip", [](nb::handle s) { Converter c; return text_to_py(qv::text::strip(c.text_arg(s, "s"))); }, nb::arg("s").none());
   m.def("split", [](nb::handle s) {
     Converter c;
     qv::Text t = c.text_arg(s, "s");
     nb::list out;
     for (auto w : qv::text::split(t)) out.append(text_to_py(w));
     return out;
-  }, nb::arg("s"));
-  m.def("quoted", [](nb::handle s) { Converter c; return text_to_py(qv::text::quoted(c.text_arg(s, "s"))); }, nb::arg("s"));
+  }, nb::arg("s").none());
+  m.def("quoted", [](nb::handle s) { Converter c; return text_to_py(qv::text::quoted(c.text_arg(s, "s"))); }, nb::arg("s").none());
   // Per-code-point classes over [lo, hi): a bytes object of flags
   // (1 space, 2 digit, 4 printable) and the lower-case mappings.
   m.def("classes", [](std::uint32_t lo, std::uint32_t hi) {

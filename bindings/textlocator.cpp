@@ -4,6 +4,7 @@
 
 #include "record_caster.hpp"
 #include "strategies/textlocator.hpp"
+#include "textlocator_convert.hpp"
 
 namespace nb = nanobind;
 namespace tl = qv::textlocator;
@@ -22,6 +23,14 @@ std::int64_t int_arg(Converter& c, nb::handle h, const char* name) {
   return tl::ordinal_value(c.from_py(h));
 }
 
+void check_list(nb::handle h, const char* name) {
+  if (Py_TYPE(h.ptr()) != &PyList_Type) qv::throw_argument_type(name, "list", qvb::kind_name(h));
+}
+
+void check_optional_list(nb::handle h, const char* name) {
+  if (!h.is_none()) check_list(h, name);
+}
+
 nb::list text_list(const std::vector<qv::Text>& items) {
   nb::list out;
   for (const qv::Text& t : items) out.append(text_to_py(t));
@@ -32,6 +41,51 @@ nb::set text_set(const std::vector<qv::Text>& items) {
   nb::set out;
   for (const qv::Text& t : items) out.add(text_to_py(t));
   return out;
+}
+
+bool reads_any(const tl::FieldsRead& f) {
+  return f.tag || f.text || f.is_visible || f.is_enabled || f.is_editable_field || f.xpath ||
+         f.bounding_box || f.attributes != tl::FieldsRead::Attributes::None;
+}
+
+tl::FieldsRead merged(const tl::FieldsRead& a, const tl::FieldsRead& b) {
+  tl::FieldsRead m;
+  m.tag = a.tag || b.tag;
+  m.text = a.text || b.text;
+  m.is_visible = a.is_visible || b.is_visible;
+  m.is_enabled = a.is_enabled || b.is_enabled;
+  m.is_editable_field = a.is_editable_field || b.is_editable_field;
+  m.xpath = a.xpath || b.xpath;
+  m.bounding_box = a.bounding_box || b.bounding_box;
+  m.attributes = std::max(a.attributes, b.attributes);  // None < AriaLabel < Search
+  return m;
+}
+
+// One DOMStrategy call: the descriptor lists (checked already; null handles
+// stay null) converted as far as `action` reads them, `run` on them without
+// the GIL, the result back to Python.
+template <class Run>
+nb::object call(Converter& c, qv::TextView action, nb::handle dom, nb::handle texts, Run&& run) {
+  tl::FieldsPlan plan = tl::fields_read(action);
+  const bool both = reads_any(plan.dom) && reads_any(plan.text);
+  if (both) plan.dom = plan.text = merged(plan.dom, plan.text);
+  qvb::textlocator::DescriptorReader reader(c);
+  std::size_t n = 0;
+  for (nb::handle l : {dom, texts})
+    if (l.is_valid() && !l.is_none()) n += static_cast<std::size_t>(PyList_GET_SIZE(l.ptr()));
+  reader.reserve(n);
+  // A list the resolver never reads is passed empty: nothing of it is seen.
+  auto read = [&](nb::handle l, const tl::FieldsRead& f) -> qv::ListPtr {
+    if (!l.is_valid() || l.is_none()) return nullptr;
+    return reads_any(f) ? reader.read_list(l, f) : qv::make_list();
+  };
+  qv::ListPtr d = read(dom, plan.dom), t = read(texts, plan.text);
+  qv::RecordPtr out;
+  {
+    nb::gil_scoped_release nogil;
+    out = run(d, t);
+  }
+  return reader.to_py(qv::Value(out));
 }
 
 }  // namespace
@@ -156,14 +210,14 @@ NB_MODULE(textlocator, m) {
              nb::handle text_elements) {
             Converter c;
             qv::RecordPtr instr = c.record_arg(parsed_instruction, "parsed_instruction");
-            qv::ListPtr dom = c.list_arg(dom_elements, "dom_elements");
-            qv::ListPtr texts = c.optional_list_arg(text_elements, "text_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve(*instr, dom, texts);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(dom_elements, "dom_elements");
+            check_optional_list(text_elements, "text_elements");
+            // The same read resolve makes first, so errors come in its order.
+            qv::Text action = qv::get_text(*instr, U"action");
+            return call(c, action, dom_elements, text_elements,
+                        [&](const qv::ListPtr& d, const qv::ListPtr& t) {
+                          return s.resolve(*instr, d, t);
+                        });
           },
           nb::arg("parsed_instruction"), nb::arg("dom_elements"),
           nb::arg("text_elements") = nb::none(),
@@ -176,14 +230,12 @@ NB_MODULE(textlocator, m) {
             Converter c;
             qv::Text t = c.text_arg(target, "target");
             qv::Text e = c.text_arg(expected, "expected");
-            qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
-            qv::ListPtr dom = c.optional_list_arg(dom_elements, "dom_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_verify_spatial_text(t, e, texts, dom);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(text_elements, "text_elements");
+            check_optional_list(dom_elements, "dom_elements");
+            return call(c, U"verify_spatial_text", dom_elements, text_elements,
+                        [&](const qv::ListPtr& d, const qv::ListPtr& x) {
+                          return s.resolve_verify_spatial_text(t, e, x, d);
+                        });
           },
           nb::arg("target"), nb::arg("expected"), nb::arg("text_elements"),
           nb::arg("dom_elements") = nb::none(),
@@ -195,15 +247,13 @@ NB_MODULE(textlocator, m) {
              nb::handle dom_elements, nb::handle ordinal) {
             Converter c;
             qv::Text t = c.text_arg(target, "target");
-            qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
-            qv::ListPtr dom = c.optional_list_arg(dom_elements, "dom_elements");
+            check_list(text_elements, "text_elements");
+            check_optional_list(dom_elements, "dom_elements");
             std::int64_t o = int_arg(c, ordinal, "ordinal");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_extract_spatial_text(t, texts, dom, o);
-            }
-            return c.to_py(qv::Value(out));
+            return call(c, U"extract_text_spatial", dom_elements, text_elements,
+                        [&](const qv::ListPtr& d, const qv::ListPtr& x) {
+                          return s.resolve_extract_spatial_text(t, x, d, o);
+                        });
           },
           nb::arg("target"), nb::arg("text_elements"), nb::arg("dom_elements") = nb::none(),
           nb::arg("ordinal") = 1,
@@ -215,13 +265,9 @@ NB_MODULE(textlocator, m) {
           [](const tl::DOMStrategy& s, nb::handle target, nb::handle text_elements) {
             Converter c;
             qv::Text t = c.text_arg(target, "target");
-            qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_find_text(t, texts);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(text_elements, "text_elements");
+            return call(c, U"find_text", nb::handle(), text_elements,
+                        [&](const qv::ListPtr&, const qv::ListPtr& x) { return s.resolve_find_text(t, x); });
           },
           nb::arg("target"), nb::arg("text_elements"),
           nb::sig("def _resolve_find_text(self, target: str, text_elements: list[dict]) -> dict"))
@@ -230,13 +276,9 @@ NB_MODULE(textlocator, m) {
           [](const tl::DOMStrategy& s, nb::handle target, nb::handle text_elements) {
             Converter c;
             qv::Text t = c.text_arg(target, "target");
-            qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_find_exact_text(t, texts);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(text_elements, "text_elements");
+            return call(c, U"find_exact_text", nb::handle(), text_elements,
+                        [&](const qv::ListPtr&, const qv::ListPtr& x) { return s.resolve_find_exact_text(t, x); });
           },
           nb::arg("target"), nb::arg("text_elements"),
           nb::sig("def _resolve_find_exact_text(self, target: str, text_elements: list[dict]) "
@@ -248,13 +290,11 @@ NB_MODULE(textlocator, m) {
             Converter c;
             qv::Text a = c.text_arg(action, "action");
             qv::Text t = c.text_arg(target, "target");
-            qv::ListPtr dom = c.list_arg(dom_elements, "dom_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_verify(a, t, dom);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(dom_elements, "dom_elements");
+            return call(c, U"verify_present", dom_elements, nb::handle(),
+                        [&](const qv::ListPtr& d, const qv::ListPtr&) {
+                          return s.resolve_verify(a, t, d);
+                        });
           },
           nb::arg("action"), nb::arg("target"), nb::arg("dom_elements"),
           nb::sig("def _resolve_verify(self, action: str, target: str, "
@@ -266,13 +306,11 @@ NB_MODULE(textlocator, m) {
             Converter c;
             qv::Text a = c.text_arg(action, "action");
             qv::Text t = c.text_arg(target, "target");
-            qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
-            qv::RecordPtr out;
-            {
-              nb::gil_scoped_release nogil;
-              out = s.resolve_verify_text(a, t, texts);
-            }
-            return c.to_py(qv::Value(out));
+            check_list(text_elements, "text_elements");
+            return call(c, U"verify_text_present", nb::handle(), text_elements,
+                        [&](const qv::ListPtr&, const qv::ListPtr& x) {
+                          return s.resolve_verify_text(a, t, x);
+                        });
           },
           nb::arg("action"), nb::arg("target"), nb::arg("text_elements"),
           nb::sig("def _resolve_verify_text(self, action: str, target: str, "

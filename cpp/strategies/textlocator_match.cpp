@@ -21,28 +21,50 @@ void append_spaced(Text& out, TextView s) {
 
 bool keep_word(TextView w, std::size_t min_len) { return w.size() >= min_len && !text::has_digit(w); }
 
+// Calls f(word) for each white-space-separated word of s, in order.
+template <class F>
+void for_each_word(TextView s, F&& f) {
+  std::size_t i = 0, n = s.size();
+  while (i < n) {
+    while (i < n && text::is_space(s[i])) ++i;
+    std::size_t start = i;
+    while (i < n && !text::is_space(s[i])) ++i;
+    if (i > start) f(s.substr(start, i - start));
+  }
+}
+
 // Class words: tokens of at least 4 characters without digits, their "_"
 // and "-" then made spaces; the length test is on the token as written.
 void class_words(TextView cls, Text& out) {
   out.clear();
-  for (TextView tok : text::split(cls)) {
-    if (!keep_word(tok, 4)) continue;
+  for_each_word(cls, [&](TextView tok) {
+    if (!keep_word(tok, 4)) return;
     if (!out.empty()) out += U' ';
     append_spaced(out, tok);
-  }
+  });
 }
 
 // Id and data-name words: "_" and "-" made spaces first, so the length test
 // is on the pieces.
-void piece_words(TextView s, std::size_t min_len, Text& out) {
-  Text spaced;
+void piece_words(TextView s, std::size_t min_len, Text& spaced, Text& out) {
+  spaced.clear();
   append_spaced(spaced, s);
   out.clear();
-  for (TextView w : text::split(spaced)) {
-    if (!keep_word(w, min_len)) continue;
+  for_each_word(spaced, [&](TextView w) {
+    if (!keep_word(w, min_len)) return;
     if (!out.empty()) out += U' ';
     out += w;
-  }
+  });
+}
+
+// Buffers reused from element to element: matching runs once per element
+// on every step, and allocation would otherwise be most of its cost.
+struct Scratch {
+  Text words, spaced, lowered;
+};
+Scratch& scratch() {
+  thread_local Scratch s;
+  return s;
 }
 
 // Calls f on every searchable string of `el`, in order. Every string is
@@ -55,27 +77,43 @@ bool visit_searchable(const Record& el, bool include_label, F&& f) {
   if (!t.empty()) hit |= f(t);
   const Record* attrs = fields::attributes(el);
   if (!attrs) return hit;
-  for (const Text& name : match_attributes()) {
-    if (name == U"_label" && !include_label) continue;
-    TextView v = fields::text(*attrs, name);
+  // One pass over the entries finds the named ones; a record has each key
+  // once, so the first of a name is the one.
+  constexpr std::size_t kNamed = 8;  // the match attributes, then class and id
+  const Value* named[kNamed] = {};
+  const auto& names = match_attributes();
+  for (const auto& [name, value] : attrs->items) {
+    std::size_t k = 0;
+    while (k < names.size() && names[k] != name) ++k;
+    if (k == names.size()) k = name == U"class" ? 6 : name == U"id" ? 7 : kNamed;
+    if (k < kNamed && !named[k]) named[k] = &value;
+  }
+  auto entry = [&](std::size_t k) -> TextView {
+    const Value* v = named[k];
+    if (!v || v->is_null()) return {};
+    return v->text();
+  };
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (names[k] == U"_label" && !include_label) continue;
+    TextView v = entry(k);
     if (!v.empty()) hit |= f(v);
   }
-  Text words;
-  TextView cls = fields::text(*attrs, U"class");
+  Scratch& s = scratch();
+  TextView cls = entry(6);
   if (!cls.empty()) {
-    class_words(cls, words);
-    if (!words.empty()) hit |= f(words);
+    class_words(cls, s.words);
+    if (!s.words.empty()) hit |= f(s.words);
   }
-  TextView id = fields::text(*attrs, U"id");
+  TextView id = entry(7);
   if (!id.empty()) {
-    piece_words(id, 4, words);
-    if (!words.empty()) hit |= f(words);
+    piece_words(id, 4, s.spaced, s.words);
+    if (!s.words.empty()) hit |= f(s.words);
   }
   for (const auto& [name, value] : attrs->items) {
     (void)value;  // only the names of data attributes are searched
     if (!text::starts_with(name, U"data-") || name == U"data-testid") continue;
-    piece_words(TextView(name).substr(5), 2, words);
-    if (!words.empty()) hit |= f(words);
+    piece_words(TextView(name).substr(5), 2, s.spaced, s.words);
+    if (!s.words.empty()) hit |= f(s.words);
   }
   return hit;
 }
@@ -161,7 +199,7 @@ Text normalise_target(TextView target) {
 }
 
 bool contains(TextView normalised, const Record& element, bool include_label) {
-  Text low;
+  Text& low = scratch().lowered;
   return visit_searchable(element, include_label, [&](TextView s) {
     if (s.size() < normalised.size()) return false;
     lower_into(s, low);
@@ -170,7 +208,7 @@ bool contains(TextView normalised, const Record& element, bool include_label) {
 }
 
 bool exact(TextView normalised, const Record& element, bool include_label) {
-  Text low;
+  Text& low = scratch().lowered;
   return visit_searchable(element, include_label, [&](TextView s) {
     if (s.size() < normalised.size()) return false;
     lower_into(s, low);

@@ -80,7 +80,7 @@ NB_MODULE(gridlocator, m) {
                               p.ordinal ? nb::object(nb::int_(*p.ordinal)) : nb::none(),
                               opt_text(p.search_text), opt_text(p.target_text));
       },
-      nb::arg("target"),
+      nb::arg("target").none(),
       nb::sig("def _parse_target(target: str) -> tuple[str | None, str | None, str | None, int | None, "
               "str | None, str | None]"),
       "Split a target into (anchor, rel_strategy, type_filter, ordinal, search_text, target_text).");
@@ -90,7 +90,7 @@ NB_MODULE(gridlocator, m) {
         Converter c;
         return text_to_py(gl::normalize(c.text_arg(text, "text")));
       },
-      nb::arg("text"), nb::sig("def _normalize(text: str) -> str"),
+      nb::arg("text").none(), nb::sig("def _normalize(text: str) -> str"),
       "Lower-case and remove blanks and hyphens, for loose comparison.");
   m.def(
       "_dom_distance",
@@ -100,7 +100,7 @@ NB_MODULE(gridlocator, m) {
         qv::Text b = c.text_arg(xpath_b, "xpath_b");
         return gl::dom_distance(a, b);
       },
-      nb::arg("xpath_a"), nb::arg("xpath_b"), nb::sig("def _dom_distance(xpath_a: str, xpath_b: str) -> int"),
+      nb::arg("xpath_a").none(), nb::arg("xpath_b").none(), nb::sig("def _dom_distance(xpath_a: str, xpath_b: str) -> int"),
       "Number of path segments of either path that the other does not share at the same position.");
   m.def(
       "_centre_distance",
@@ -110,7 +110,7 @@ NB_MODULE(gridlocator, m) {
         qv::RecordPtr rb = c.record_arg(b, "b");
         return gl::centre_distance(*ra, *rb);
       },
-      nb::arg("a"), nb::arg("b"), nb::sig("def _centre_distance(a: dict, b: dict) -> float"),
+      nb::arg("a").none(), nb::arg("b").none(), nb::sig("def _centre_distance(a: dict, b: dict) -> float"),
       "Euclidean distance between the centres of two matrix entries.");
   m.def(
       "_overlaps_vertically",
@@ -120,7 +120,7 @@ NB_MODULE(gridlocator, m) {
         qv::RecordPtr rb = c.record_arg(b, "b");
         return gl::overlaps_vertically(*ra, *rb);
       },
-      nb::arg("a"), nb::arg("b"), nb::sig("def _overlaps_vertically(a: dict, b: dict) -> bool"),
+      nb::arg("a").none(), nb::arg("b").none(), nb::sig("def _overlaps_vertically(a: dict, b: dict) -> bool"),
       "Whether two entries share a row: their vertical extents overlap within SPATIAL_TOLERANCE.");
   m.def(
       "_overlaps_horizontally",
@@ -130,7 +130,7 @@ NB_MODULE(gridlocator, m) {
         qv::RecordPtr rb = c.record_arg(b, "b");
         return gl::overlaps_horizontally(*ra, *rb);
       },
-      nb::arg("a"), nb::arg("b"), nb::sig("def _overlaps_horizontally(a: dict, b: dict) -> bool"),
+      nb::arg("a").none(), nb::arg("b").none(), nb::sig("def _overlaps_horizontally(a: dict, b: dict) -> bool"),
       "Whether two entries share a column: their horizontal extents overlap within SPATIAL_TOLERANCE.");
 
   nb::class_<MatrixResolver>(m, "MatrixResolver", nb::type_slots(resolver_slots),
@@ -141,7 +141,7 @@ NB_MODULE(gridlocator, m) {
             if (!PyList_CheckExact(matrix.ptr())) qv::throw_argument_type("matrix", "list", kind_name(matrix));
             new (self) MatrixResolver{nb::borrow(matrix)};
           },
-          nb::arg("matrix"), nb::sig("def __init__(self, matrix: list) -> None"), "Store the pre-built spatial matrix.")
+          nb::arg("matrix").none(), nb::sig("def __init__(self, matrix: list) -> None"), "Store the pre-built spatial matrix.")
       .def_ro("matrix", &MatrixResolver::matrix, nb::sig("def matrix(self) -> list"))
       .def(
           "resolve",
@@ -156,7 +156,7 @@ NB_MODULE(gridlocator, m) {
             }
             return c.to_py(qv::Value(result));
           },
-          nb::arg("parsed_instruction"), nb::sig("def resolve(self, parsed_instruction: dict) -> dict"),
+          nb::arg("parsed_instruction").none(), nb::sig("def resolve(self, parsed_instruction: dict) -> dict"),
           "Resolve the target of a parsed instruction to one element of the matrix.")
       .def(
           "_find_anchor",
@@ -171,7 +171,7 @@ NB_MODULE(gridlocator, m) {
             }
             return entry ? c.to_py(qv::Value(entry)) : nb::none();
           },
-          nb::arg("anchor_text"), nb::sig("def _find_anchor(self, anchor_text: str) -> dict | None"),
+          nb::arg("anchor_text").none(), nb::sig("def _find_anchor(self, anchor_text: str) -> dict | None"),
           "Find the matrix entry that the anchor text names, or None.")
       .def(
           "_rank",
@@ -193,7 +193,7 @@ NB_MODULE(gridlocator, m) {
             }
             return to_py_entries(c, ranked);
           },
-          nb::arg("candidates"), nb::arg("anchor"), nb::arg("strategy").none(), nb::arg("ordinal").none(),
+          nb::arg("candidates").none(), nb::arg("anchor").none(), nb::arg("strategy").none(), nb::arg("ordinal").none(),
           nb::sig("def _rank(self, candidates: list, anchor: dict, strategy: str | None, ordinal: int | None) -> list"),
           "Keep the candidates in the strategy's relation to the anchor, best first.")
       .def(
@@ -211,7 +211,7 @@ NB_MODULE(gridlocator, m) {
             }
             return c.to_py(qv::Value(result));
           },
-          nb::arg("ordinal"), nb::arg("type_filter").none(), nb::arg("search_text").none() = nb::none(),
+          nb::arg("ordinal").none(), nb::arg("type_filter").none(), nb::arg("search_text").none() = nb::none(),
           nb::sig("def _resolve_ordinal(self, ordinal: int, type_filter: str | None, search_text: str | None = None) "
                   "-> dict"),
           "Resolve 'first button', 'second login', 'second login button' from reading order.");

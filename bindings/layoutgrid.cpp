@@ -64,7 +64,7 @@ NB_MODULE(layoutgrid, m) {
               qv::throw_argument_type("text_elements", "list", kind_name(text_elements));
             new (self) MatrixBuilder{nb::borrow(dom_elements), std::move(text)};
           },
-          nb::arg("dom_elements"), nb::arg("text_elements") = nb::none(),
+          nb::arg("dom_elements").none(), nb::arg("text_elements").none() = nb::none(),
           nb::sig("def __init__(self, dom_elements: list, text_elements: list | None = None) -> None"),
           "Store interactable and optional text elements for matrix construction.")
       .def_ro("dom_elements", &MatrixBuilder::dom_elements, nb::sig("def dom_elements(self) -> list"))
@@ -91,7 +91,7 @@ NB_MODULE(layoutgrid, m) {
         qv::RecordPtr el = c.record_arg(element, "element");
         return text_to_py(qv::layoutgrid::element_type(qv::Value(el)));
       },
-      nb::arg("element"), nb::sig("def _element_type(element: dict) -> str"),
+      nb::arg("element").none(), nb::sig("def _element_type(element: dict) -> str"),
       "Return a normalised element type from tag, role, and input type attribute.");
   m.def(
       "_position",
@@ -100,7 +100,7 @@ NB_MODULE(layoutgrid, m) {
         qv::RecordPtr box = c.record_arg(bounding_box, "bounding_box");
         return c.to_py(qv::Value(qv::layoutgrid::position(*box)));
       },
-      nb::arg("bounding_box"), nb::sig("def _position(bounding_box: dict) -> dict"),
+      nb::arg("bounding_box").none(), nb::sig("def _position(bounding_box: dict) -> dict"),
       "Return the position record (x, y, w, h, cx, cy, x2, y2) of a bounding box.");
   m.def(
       "_searchable",
@@ -109,6 +109,6 @@ NB_MODULE(layoutgrid, m) {
         qv::RecordPtr el = c.record_arg(element, "element");
         return text_to_py(qv::layoutgrid::searchable(qv::Value(el)));
       },
-      nb::arg("element"), nb::sig("def _searchable(element: dict) -> str"),
+      nb::arg("element").none(), nb::sig("def _searchable(element: dict) -> str"),
       "Concatenate all human-readable surfaces into one string for anchor matching.");
 }

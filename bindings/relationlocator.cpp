@@ -38,7 +38,7 @@ NB_MODULE(relationlocator, m) {
             (void)s.resolve(kind_only(parsed_instruction), kind_only(matrix), kind_only(dom_candidates));
             return nb::none();
           },
-          nb::arg("parsed_instruction"), nb::arg("matrix"), nb::arg("dom_candidates"),
+          nb::arg("parsed_instruction").none(), nb::arg("matrix").none(), nb::arg("dom_candidates").none(),
           nb::sig("def resolve(self, parsed_instruction: dict, matrix: dict, dom_candidates: list) -> dict | None"),
           "Use the spatial matrix and DOM candidates to resolve a relational instruction.");
 }

@@ -32,6 +32,11 @@ bool lt(const Value& a, const Value& b) { return !is_nan(a) && !is_nan(b) && com
 bool le(const Value& a, const Value& b) { return !is_nan(a) && !is_nan(b) && compare_numbers(a, b) <= 0; }
 bool ge(const Value& a, const Value& b) { return le(b, a); }
 
+// Comparisons of two coordinates, read left operand first so that a missing
+// key is reported in reading order.
+bool ge_at(const Record& a, TextView ka, const Record& b, TextView kb);
+bool le_at(const Record& a, TextView ka, const Record& b, TextView kb);
+
 // The entry's element descriptor; nullptr (an empty record) when absent.
 const Record* element_of(const Record& entry) {
   const Value* v = entry.find(U"element");
@@ -224,8 +229,10 @@ std::int64_t dom_distance(TextView xpath_a, TextView xpath_b) {
 // ---- geometry ---------------------------------------------------------------------
 
 double centre_distance(const Record& a, const Record& b) {
-  const double dx = coord(a, U"cx").number() - coord(b, U"cx").number();
-  const double dy = coord(a, U"cy").number() - coord(b, U"cy").number();
+  const double ax = coord(a, U"cx").number();
+  const double dx = ax - coord(b, U"cx").number();
+  const double ay = coord(a, U"cy").number();
+  const double dy = ay - coord(b, U"cy").number();
   return std::sqrt(dx * dx + dy * dy);
 }
 
@@ -233,8 +240,20 @@ namespace {
 
 bool overlaps(const Record& a, const Record& b, TextView lo, TextView hi) {
   const Value tol(SPATIAL_TOLERANCE);
-  if (!lt(sub_numbers(coord(a, lo), tol), coord(b, hi))) return false;
-  return lt(sub_numbers(coord(b, lo), tol), coord(a, hi));
+  Value a_lo = sub_numbers(coord(a, lo), tol);
+  if (!lt(a_lo, coord(b, hi))) return false;
+  Value b_lo = sub_numbers(coord(b, lo), tol);
+  return lt(b_lo, coord(a, hi));
+}
+
+bool ge_at(const Record& a, TextView ka, const Record& b, TextView kb) {
+  const Value& left = coord(a, ka);
+  return ge(left, coord(b, kb));
+}
+
+bool le_at(const Record& a, TextView ka, const Record& b, TextView kb) {
+  const Value& left = coord(a, ka);
+  return le(left, coord(b, kb));
 }
 
 }  // namespace
@@ -318,7 +337,8 @@ std::vector<Value> MatrixResolver::get_candidates(const Record& anchor_entry,
   std::vector<Value> pool;
   for (const Value& v : matrix_->items) {
     const Record& e = *v.record();
-    if (same_index(e.at(U"index"), anchor_entry.at(U"index"))) continue;
+    const Value& index = e.at(U"index");
+    if (same_index(index, anchor_entry.at(U"index"))) continue;
     if (anchor_only(e)) continue;
     if (tf && !has_type(e, *tf)) continue;
     pool.push_back(v);
@@ -423,33 +443,33 @@ std::vector<RecordPtr> MatrixResolver::rank(const std::vector<Value>& candidates
   if (s == U"next_to") {
     for (const Value& v : candidates) {
       const RecordPtr& e = v.record();
-      if (overlaps_vertically(*e, anchor) && ge(coord(*e, U"x"), coord(anchor, U"x2")))
+      if (overlaps_vertically(*e, anchor) && ge_at(*e, U"x", anchor, U"x2"))
         kept.emplace_back(number_at(*e, U"index"), e);
     }
   } else if (s == U"below") {
     for (const Value& v : candidates) {
       const RecordPtr& e = v.record();
-      if (ge(coord(*e, U"y"), coord(anchor, U"y2")) && overlaps_horizontally(*e, anchor))
+      if (ge_at(*e, U"y", anchor, U"y2") && overlaps_horizontally(*e, anchor))
         kept.emplace_back(coord(*e, U"y"), e);
     }
   } else if (s == U"above") {
     descending = true;
     for (const Value& v : candidates) {
       const RecordPtr& e = v.record();
-      if (le(coord(*e, U"y2"), coord(anchor, U"y")) && overlaps_horizontally(*e, anchor))
+      if (le_at(*e, U"y2", anchor, U"y") && overlaps_horizontally(*e, anchor))
         kept.emplace_back(coord(*e, U"y2"), e);
     }
   } else if (s == U"left") {
     descending = true;
     for (const Value& v : candidates) {
       const RecordPtr& e = v.record();
-      if (le(coord(*e, U"x2"), coord(anchor, U"x")) && overlaps_vertically(*e, anchor))
+      if (le_at(*e, U"x2", anchor, U"x") && overlaps_vertically(*e, anchor))
         kept.emplace_back(coord(*e, U"x2"), e);
     }
   } else if (s == U"right") {
     for (const Value& v : candidates) {
       const RecordPtr& e = v.record();
-      if (ge(coord(*e, U"x"), coord(anchor, U"x2")) && overlaps_vertically(*e, anchor))
+      if (ge_at(*e, U"x", anchor, U"x2") && overlaps_vertically(*e, anchor))
         kept.emplace_back(coord(*e, U"x"), e);
     }
   } else if (s == U"near") {

@@ -254,14 +254,15 @@ Text from_utf8(std::string_view s) {
     else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
     else if ((c >> 3) == 30) { cp = c & 0x07; n = 4; }
     else { out += U'\uFFFD'; ++i; continue; }
-    if (i + n > s.size()) { out += U'\uFFFD'; break; }
+    // A sequence cut short is one bad byte; what follows it is still read.
+    if (i + n > s.size()) { out += U'\uFFFD'; ++i; continue; }
     bool ok = true;
     for (std::size_t k = 1; k < n; ++k) {
       unsigned char cc = static_cast<unsigned char>(s[i + k]);
       if ((cc >> 6) != 2) { ok = false; break; }
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (!ok) { out += U'\uFFFD'; ++i; continue; }
+    if (!ok || cp > 0x10FFFF) { out += U'\uFFFD'; ++i; continue; }
     out += cp;
     i += n;
   }

@@ -179,6 +179,7 @@ def test_validate_all_maps_step_numbers_in_order(parser):
 assigned_text = st.text(alphabet=st.characters(blacklist_categories=("Cn",)))
 
 
+@settings(deadline=None)
 @given(assigned_text)
 def test_messages_quote_like_repr(s):
     # A step that no rule reads, with any characters in it.
@@ -239,7 +240,7 @@ def test_verb_followed_directly_by_its_keyword_is_value_error(parser, call):
 quoteish = st.text(alphabet=st.sampled_from(['"', '"', '"', "a", "b", " ", "\n", "\u00e9", "\U0001f600"]))
 
 
-@settings(max_examples=500)
+@settings(max_examples=500, deadline=None)
 @given(quoteish)
 def test_unquote_matches_python_re(s):
     expected = (sg._QUOTE_RE.sub(r"\1", s), sg._QUOTE_RE.findall(s))
@@ -284,7 +285,7 @@ words = st.sampled_from([
 steps = st.one_of(st.text(), st.lists(words, max_size=8).map(" ".join))
 
 
-@settings(max_examples=1000)
+@settings(max_examples=1000, deadline=None)
 @given(steps)
 def test_any_step_gives_a_record_or_a_value_error(step):
     p = InstructionParser()

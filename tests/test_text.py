@@ -94,7 +94,7 @@ def by_character_lower(s: str) -> str:
     return "".join("i" if c == "\u0130" else c.lower() for c in s)
 
 
-@settings(max_examples=400)
+@settings(max_examples=400, deadline=None)
 @given(text)
 def test_helpers_match_python_on_random_strings(s):
     assert _probe.lower(s) == by_character_lower(s)

@@ -85,8 +85,9 @@ Text literal_or_clean(TextView raw_target, const Literals& lit) {
   return lit.test(raw_target) ? Text(raw_target) : InstructionParser::clean_target(raw_target);
 }
 
-// A "type X into Y" whose only " into " is the space after the verb has no
-// operand to take; neither the parser nor the validator can read it.
+// A type (select) step whose only " into " (" from ") starts at the space
+// after the verb has nothing before the keyword; neither the parser nor the
+// validator can read it.
 [[noreturn]] void throw_missing_operand(TextView instruction, TextView verb) {
   bool type = verb == U"type";
   std::string msg = "Cannot read " + to_utf8(text::quoted(instruction)) + ": `" + to_utf8(verb) +
@@ -96,7 +97,7 @@ Text literal_or_clean(TextView raw_target, const Literals& lit) {
   throw ValueError(msg);
 }
 
-// Rules 1 and 2: "<verb> <value><keyword><target>".
+// "type <value> into <target>" and "select <value> from <target>".
 RecordPtr parse_operand_rule(TextView instruction, TextView stripped, TextView lower,
                              TextView verb_prefix, TextView keyword, const Literals& lit) {
   TextView rest = stripped.substr(verb_prefix.size());
@@ -108,11 +109,11 @@ RecordPtr parse_operand_rule(TextView instruction, TextView stripped, TextView l
   TextView trimmed = text::strip(raw_target);
   Text target = lit.test(trimmed) ? Text(trimmed) : InstructionParser::clean_target(raw_target);
   bool literal = lit.test(target);
-  return make_instruction(verb_prefix.substr(0, verb_prefix.size() - 1), std::move(target), Text(value),
-                     literal);
+  TextView action = verb_prefix.substr(0, verb_prefix.size() - 1);
+  return make_instruction(action, std::move(target), Text(value), literal);
 }
 
-// Rules 5 and 6: the extract forms. nullptr when the step passes on.
+// The extract forms. nullptr when the step is left to the later forms.
 RecordPtr parse_extract(TextView stripped, TextView lower, const Literals& lit) {
   for (TextView prefix : {TextView(U"extract text "), TextView(U"extract_text ")}) {
     if (!starts_with(lower, prefix)) continue;
@@ -138,7 +139,8 @@ RecordPtr parse_extract(TextView stripped, TextView lower, const Literals& lit) 
   return nullptr;
 }
 
-// Rules 16 to 18: the verify forms. nullptr when the step passes on.
+// The verify forms: a relational text check before the text states, and
+// those before the element states. nullptr when no form reads the step.
 RecordPtr parse_verify(TextView stripped, TextView lower, const Literals& lit) {
   constexpr std::size_t kText = 12;  // "verify text "
   if (starts_with(lower, U"verify text ")) {
@@ -230,46 +232,48 @@ RecordPtr InstructionParser::parse(TextView instruction) const {
   const Text lower_text = text::lower(stripped);
   const TextView lower = lower_text;
   const Literals lit{uq.literals};
-  auto after = [&](std::size_t n) { return stripped.substr(n); };
+  // The text after a prefix that `lower` was seen to start with.
+  auto after = [&](TextView prefix) { return stripped.substr(prefix.size()); };
 
   if (starts_with(lower, U"type ") && text::contains(lower, kInto))
     return parse_operand_rule(instruction, stripped, lower, U"type ", kInto, lit);
   if (starts_with(lower, U"select ") && text::contains(lower, kFrom))
     return parse_operand_rule(instruction, stripped, lower, U"select ", kFrom, lit);
   if (starts_with(lower, U"find exact text ")) {
-    TextView target = after(16);
+    TextView target = after(U"find exact text ");
     return make_instruction(U"find_exact_text", Text(target), Value(), lit.test(target));
   }
   if (starts_with(lower, U"find text ")) {
-    Text target = literal_or_clean(after(10), lit);
+    Text target = literal_or_clean(after(U"find text "), lit);
     bool literal = lit.test(target);
     return make_instruction(U"find_text", std::move(target), Value(), literal);
   }
   if (RecordPtr r = parse_extract(stripped, lower, lit)) return r;
   if (starts_with(lower, U"click ")) {
-    Ordinal o = extract_ordinal(after(6));
+    Ordinal o = extract_ordinal(after(U"click "));
     Text target = literal_or_clean(o.rest, lit);
     bool literal = lit.test(target);
     return instruction_with_ordinal(U"click", std::move(target), o.ordinal, literal);
   }
   if (starts_with(lower, U"hover ")) {
-    Text target = literal_or_clean(after(6), lit);
+    Text target = literal_or_clean(after(U"hover "), lit);
     bool literal = lit.test(target);
     return make_instruction(U"hover", std::move(target), Value(), literal);
   }
   if (starts_with(lower, U"navigate "))
-    return make_instruction(U"navigate", quote_strip(after(9)), Value(), false);
+    return make_instruction(U"navigate", quote_strip(after(U"navigate ")), Value(), false);
   if (starts_with(lower, U"press "))
-    return make_instruction(U"press_key", Text(text::strip(after(6))), Value(), false);
+    return make_instruction(U"press_key", Text(text::strip(after(U"press "))), Value(), false);
   if (lower == U"accept dialog") return make_instruction(U"accept_dialog", Value(), Value(), false);
   if (lower == U"dismiss dialog") return make_instruction(U"dismiss_dialog", Value(), Value(), false);
   if (starts_with(lower, U"verify dialog says "))
-    return make_instruction(U"verify_dialog", Value(), Text(after(19)), false);
+    return make_instruction(U"verify_dialog", Value(), Text(after(U"verify dialog says ")), false);
   if (starts_with(lower, U"sendkeys ")) {
-    Text keys = quote_strip(after(9));
+    Text keys = quote_strip(after(U"sendkeys "));
     return make_instruction(U"sendkeys", keys, keys, false);
   }
-  if (starts_with(lower, U"wait ")) return make_instruction(U"wait", quote_strip(after(5)), Value(), false);
+  if (starts_with(lower, U"wait "))
+    return make_instruction(U"wait", quote_strip(after(U"wait ")), Value(), false);
   if (RecordPtr r = parse_verify(stripped, lower, lit)) return r;
   throw_unrecognised(instruction);
 }

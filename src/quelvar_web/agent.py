@@ -11,6 +11,7 @@ from __future__ import annotations
 import difflib
 import os
 import re
+import threading
 import time
 import uuid
 from pathlib import Path
@@ -59,6 +60,28 @@ _KEY_NAMES = {
     "pageup", "pagedown", "arrowup", "arrowdown", "arrowleft", "arrowright",
     "insert", "shift", "control", "alt", "meta",
 } | {f"f{i}" for i in range(1, 13)}
+
+
+# One Playwright per thread, shared by the agents of that thread: Playwright's
+# sync API refuses a second instance while one is running on the thread.
+_PLAYWRIGHT = threading.local()
+
+
+def _acquire_playwright():
+    if getattr(_PLAYWRIGHT, "instance", None) is None:
+        from playwright.sync_api import sync_playwright
+
+        _PLAYWRIGHT.instance = sync_playwright().start()
+        _PLAYWRIGHT.users = 0
+    _PLAYWRIGHT.users += 1
+    return _PLAYWRIGHT.instance
+
+
+def _release_playwright():
+    _PLAYWRIGHT.users -= 1
+    if _PLAYWRIGHT.users == 0:
+        instance, _PLAYWRIGHT.instance = _PLAYWRIGHT.instance, None
+        instance.stop()
 
 
 def _env_bool(text):
@@ -178,13 +201,17 @@ class WebAgent:
       go; default test_report/screenshots.
     - ``dialog`` (QUELVAR_DIALOG_DEFAULT): "accept" or "dismiss", what to do
       with a dialog no step has asked about; default "accept".
+    - ``browser``: a Playwright ``Browser`` that is already open (for example
+      a test session's); the agent opens its own context in it and closes
+      only that.
     """
 
     def __init__(self, url=None, screenshots=False, **options):
+        given_browser = options.pop("browser", None)
         unknown = sorted(set(options) - set(_ENV))
         if unknown:
             raise TypeError(f"WebAgent got unknown option(s): {', '.join(unknown)}; "
-                            f"known: {', '.join(sorted(_ENV))}")
+                            f"known: {', '.join(sorted([*_ENV, 'browser']))}")
         for name, var in _ENV.items():
             if name not in options and os.environ.get(var):
                 options[name] = os.environ[var]
@@ -214,11 +241,13 @@ class WebAgent:
         self._armed_dialog = None
         self._planned_dialog = None
 
-        from playwright.sync_api import sync_playwright
-
-        self._pw = sync_playwright().start()
+        self._own_browser = given_browser is None
         try:
-            self._browser = self._open_browser()
+            if given_browser is not None:
+                self._browser = given_browser
+            else:
+                self._pw = _acquire_playwright()
+                self._browser = self._open_browser()
             self._context = self._browser.new_context(viewport=self.viewport)
             self._context.set_default_timeout(self.timeout * 1000)
             self.page = self._context.new_page()
@@ -249,15 +278,18 @@ class WebAgent:
         if self._closed:
             return
         self._closed = True
-        errors = []
-        for thing in (self._context, self._browser):
-            if thing is not None:
-                try:
-                    thing.close()
-                except Exception as exc:  # the browser may already be gone
-                    errors.append(exc)
-        if self._pw is not None:
-            self._pw.stop()
+        owned = [self._context] + ([self._browser] if self._own_browser else [])
+        try:
+            for thing in owned:
+                if thing is not None:
+                    try:
+                        thing.close()
+                    except Exception:  # the browser may already be gone
+                        pass
+        finally:
+            if self._pw is not None:
+                self._pw = None
+                _release_playwright()
 
     def __enter__(self):
         return self

@@ -118,7 +118,7 @@ NB_MODULE(textlocator, m) {
         }
         return text_to_py(out);
       },
-      nb::arg("target"), nb::sig("def _strip_type_descriptors(target: str) -> str"));
+      nb::arg("target").none(), nb::sig("def _strip_type_descriptors(target: str) -> str"));
 
   m.def(
       "_searchable_strings",
@@ -133,7 +133,7 @@ NB_MODULE(textlocator, m) {
         }
         return text_list(out);
       },
-      nb::arg("element"), nb::arg("include_label") = false,
+      nb::arg("element").none(), nb::arg("include_label").none() = false,
       nb::sig("def _searchable_strings(element: dict, include_label: bool = False) -> list[str]"));
 
   m.def(
@@ -146,7 +146,7 @@ NB_MODULE(textlocator, m) {
         nb::gil_scoped_release nogil;
         return tl::matches_element(t, el, label);
       },
-      nb::arg("target"), nb::arg("element"), nb::arg("include_label") = false,
+      nb::arg("target").none(), nb::arg("element").none(), nb::arg("include_label").none() = false,
       nb::sig("def _matches_element(target: str, element: dict, include_label: bool = False) "
               "-> bool"));
 
@@ -160,7 +160,7 @@ NB_MODULE(textlocator, m) {
         nb::gil_scoped_release nogil;
         return tl::exact_matches_element(t, el, label);
       },
-      nb::arg("target"), nb::arg("element"), nb::arg("include_label") = false,
+      nb::arg("target").none(), nb::arg("element").none(), nb::arg("include_label").none() = false,
       nb::sig("def _exact_matches_element(target: str, element: dict, "
               "include_label: bool = False) -> bool"));
 
@@ -172,7 +172,7 @@ NB_MODULE(textlocator, m) {
         nb::gil_scoped_release nogil;
         return tl::dom_distance(xa, xb);
       },
-      nb::arg("xpath_a"), nb::arg("xpath_b"),
+      nb::arg("xpath_a").none(), nb::arg("xpath_b").none(),
       nb::sig("def _dom_distance(xpath_a: str, xpath_b: str) -> int"));
 
   m.def(
@@ -188,7 +188,7 @@ NB_MODULE(textlocator, m) {
         }
         return c.to_py(qv::Value(out));
       },
-      nb::arg("action"), nb::arg("elements"),
+      nb::arg("action").none(), nb::arg("elements").none(),
       nb::sig("def _filter_by_action(action: str, elements: list[dict]) -> list[dict]"));
 
   m.def(
@@ -198,7 +198,7 @@ NB_MODULE(textlocator, m) {
         qv::Text t = c.text_arg(s, "text");
         return text_to_py(tl::norm(t));
       },
-      nb::arg("text"), nb::sig("def _norm(text: str) -> str"));
+      nb::arg("text").none(), nb::sig("def _norm(text: str) -> str"));
 
   nb::class_<tl::DOMStrategy>(m, "DOMStrategy",
                               "Resolves a parsed instruction against a list of live DOM "
@@ -219,8 +219,8 @@ NB_MODULE(textlocator, m) {
                           return s.resolve(*instr, d, t);
                         });
           },
-          nb::arg("parsed_instruction"), nb::arg("dom_elements"),
-          nb::arg("text_elements") = nb::none(),
+          nb::arg("parsed_instruction").none(), nb::arg("dom_elements").none(),
+          nb::arg("text_elements").none() = nb::none(),
           nb::sig("def resolve(self, parsed_instruction: dict, dom_elements: list[dict], "
                   "text_elements: list[dict] | None = None) -> dict"))
       .def(
@@ -237,8 +237,8 @@ NB_MODULE(textlocator, m) {
                           return s.resolve_verify_spatial_text(t, e, x, d);
                         });
           },
-          nb::arg("target"), nb::arg("expected"), nb::arg("text_elements"),
-          nb::arg("dom_elements") = nb::none(),
+          nb::arg("target").none(), nb::arg("expected").none(), nb::arg("text_elements").none(),
+          nb::arg("dom_elements").none() = nb::none(),
           nb::sig("def _resolve_verify_spatial_text(self, target: str, expected: str, "
                   "text_elements: list[dict], dom_elements: list[dict] | None = None) -> dict"))
       .def(
@@ -255,8 +255,8 @@ NB_MODULE(textlocator, m) {
                           return s.resolve_extract_spatial_text(t, x, d, o);
                         });
           },
-          nb::arg("target"), nb::arg("text_elements"), nb::arg("dom_elements") = nb::none(),
-          nb::arg("ordinal") = 1,
+          nb::arg("target").none(), nb::arg("text_elements").none(), nb::arg("dom_elements").none() = nb::none(),
+          nb::arg("ordinal").none() = 1,
           nb::sig("def _resolve_extract_spatial_text(self, target: str, "
                   "text_elements: list[dict], dom_elements: list[dict] | None = None, "
                   "ordinal: int = 1) -> dict"))
@@ -269,7 +269,7 @@ NB_MODULE(textlocator, m) {
             return call(c, U"find_text", nb::handle(), text_elements,
                         [&](const qv::ListPtr&, const qv::ListPtr& x) { return s.resolve_find_text(t, x); });
           },
-          nb::arg("target"), nb::arg("text_elements"),
+          nb::arg("target").none(), nb::arg("text_elements").none(),
           nb::sig("def _resolve_find_text(self, target: str, text_elements: list[dict]) -> dict"))
       .def(
           "_resolve_find_exact_text",
@@ -280,7 +280,7 @@ NB_MODULE(textlocator, m) {
             return call(c, U"find_exact_text", nb::handle(), text_elements,
                         [&](const qv::ListPtr&, const qv::ListPtr& x) { return s.resolve_find_exact_text(t, x); });
           },
-          nb::arg("target"), nb::arg("text_elements"),
+          nb::arg("target").none(), nb::arg("text_elements").none(),
           nb::sig("def _resolve_find_exact_text(self, target: str, text_elements: list[dict]) "
                   "-> dict"))
       .def(
@@ -296,7 +296,7 @@ NB_MODULE(textlocator, m) {
                           return s.resolve_verify(a, t, d);
                         });
           },
-          nb::arg("action"), nb::arg("target"), nb::arg("dom_elements"),
+          nb::arg("action").none(), nb::arg("target").none(), nb::arg("dom_elements").none(),
           nb::sig("def _resolve_verify(self, action: str, target: str, "
                   "dom_elements: list[dict]) -> dict"))
       .def(
@@ -312,7 +312,7 @@ NB_MODULE(textlocator, m) {
                           return s.resolve_verify_text(a, t, x);
                         });
           },
-          nb::arg("action"), nb::arg("target"), nb::arg("text_elements"),
+          nb::arg("action").none(), nb::arg("target").none(), nb::arg("text_elements").none(),
           nb::sig("def _resolve_verify_text(self, action: str, target: str, "
                   "text_elements: list[dict]) -> dict"));
 }

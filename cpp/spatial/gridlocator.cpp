@@ -22,8 +22,19 @@ const Value& number_at(const Record& r, TextView key) {
   return v;
 }
 
-// A position coordinate of an entry.
-const Value& coord(const Record& entry, TextView key) { return number_at(position_of(entry), key); }
+
+// Whether `s` lower-cased equals `lower` (already lower case). Lower-casing
+// keeps lengths, so most texts are told apart by size without any work.
+bool equals_lowered(TextView s, TextView lower) {
+  if (s.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (text::lower(s[i]) != lower[i]) return false;
+  return true;
+}
+
+bool starts_lowered(TextView s, TextView lower_prefix) {
+  return s.size() >= lower_prefix.size() && equals_lowered(s.substr(0, lower_prefix.size()), lower_prefix);
+}
 
 bool is_nan(const Value& v) { return v.is_real() && std::isnan(v.as_real()); }
 
@@ -31,11 +42,6 @@ bool is_nan(const Value& v) { return v.is_real() && std::isnan(v.as_real()); }
 bool lt(const Value& a, const Value& b) { return !is_nan(a) && !is_nan(b) && compare_numbers(a, b) < 0; }
 bool le(const Value& a, const Value& b) { return !is_nan(a) && !is_nan(b) && compare_numbers(a, b) <= 0; }
 bool ge(const Value& a, const Value& b) { return le(b, a); }
-
-// Comparisons of two coordinates, read left operand first so that a missing
-// key is reported in reading order.
-bool ge_at(const Record& a, TextView ka, const Record& b, TextView kb);
-bool le_at(const Record& a, TextView ka, const Record& b, TextView kb);
 
 // The entry's element descriptor; nullptr (an empty record) when absent.
 const Record* element_of(const Record& entry) {
@@ -228,39 +234,53 @@ std::int64_t dom_distance(TextView xpath_a, TextView xpath_b) {
 
 // ---- geometry ---------------------------------------------------------------------
 
-double centre_distance(const Record& a, const Record& b) {
-  const double ax = coord(a, U"cx").number();
-  const double dx = ax - coord(b, U"cx").number();
-  const double ay = coord(a, U"cy").number();
-  const double dy = ay - coord(b, U"cy").number();
+namespace {
+
+// The geometry on position records, so that a ranking looks each entry's
+// position up once. Left operands are read first, so that a missing key is
+// reported in reading order.
+double centre_distance_pos(const Record& pa, const Record& pb) {
+  const double ax = number_at(pa, U"cx").number();
+  const double dx = ax - number_at(pb, U"cx").number();
+  const double ay = number_at(pa, U"cy").number();
+  const double dy = ay - number_at(pb, U"cy").number();
   return std::sqrt(dx * dx + dy * dy);
 }
 
-namespace {
-
-bool overlaps(const Record& a, const Record& b, TextView lo, TextView hi) {
+bool overlaps_pos(const Record& pa, const Record& pb, TextView lo, TextView hi) {
   const Value tol(SPATIAL_TOLERANCE);
-  Value a_lo = sub_numbers(coord(a, lo), tol);
-  if (!lt(a_lo, coord(b, hi))) return false;
-  Value b_lo = sub_numbers(coord(b, lo), tol);
-  return lt(b_lo, coord(a, hi));
+  Value a_lo = sub_numbers(number_at(pa, lo), tol);
+  if (!lt(a_lo, number_at(pb, hi))) return false;
+  Value b_lo = sub_numbers(number_at(pb, lo), tol);
+  return lt(b_lo, number_at(pa, hi));
 }
 
-bool ge_at(const Record& a, TextView ka, const Record& b, TextView kb) {
-  const Value& left = coord(a, ka);
-  return ge(left, coord(b, kb));
+bool ge_at(const Record& pa, TextView ka, const Record& pb, TextView kb) {
+  const Value& left = number_at(pa, ka);
+  return ge(left, number_at(pb, kb));
 }
 
-bool le_at(const Record& a, TextView ka, const Record& b, TextView kb) {
-  const Value& left = coord(a, ka);
-  return le(left, coord(b, kb));
+bool le_at(const Record& pa, TextView ka, const Record& pb, TextView kb) {
+  const Value& left = number_at(pa, ka);
+  return le(left, number_at(pb, kb));
 }
 
 }  // namespace
 
-bool overlaps_vertically(const Record& a, const Record& b) { return overlaps(a, b, U"y", U"y2"); }
+double centre_distance(const Record& a, const Record& b) {
+  const Record& pa = position_of(a);
+  return centre_distance_pos(pa, position_of(b));
+}
 
-bool overlaps_horizontally(const Record& a, const Record& b) { return overlaps(a, b, U"x", U"x2"); }
+bool overlaps_vertically(const Record& a, const Record& b) {
+  const Record& pa = position_of(a);
+  return overlaps_pos(pa, position_of(b), U"y", U"y2");
+}
+
+bool overlaps_horizontally(const Record& a, const Record& b) {
+  const Record& pa = position_of(a);
+  return overlaps_pos(pa, position_of(b), U"x", U"x2");
+}
 
 // ---- ordinals and results ---------------------------------------------------------------
 
@@ -364,7 +384,8 @@ RecordPtr MatrixResolver::find_anchor(TextView anchor_text) const {
   for (const Value& v : matrix_->items) {
     const RecordPtr& e = v.record();
     const Record* el = element_of(*e);
-    if (text::lower(el ? get_text(*el, U"text") : Text()) == anchor_lower) {
+    const Value* el_text = el ? el->find(U"text") : nullptr;
+    if (equals_lowered(el_text ? TextView(el_text->text()) : TextView(), anchor_lower)) {
       text_matches.push_back(e);
       continue;
     }
@@ -374,7 +395,7 @@ RecordPtr MatrixResolver::find_anchor(TextView anchor_text) const {
       const Value* val = attrs->find(name);
       if (!val || val->is_null()) continue;
       const Text& s = val->text();
-      if (!s.empty() && text::lower(s) == anchor_lower) {
+      if (!s.empty() && equals_lowered(s, anchor_lower)) {
         attr_matches.push_back(e);
         break;
       }
@@ -387,8 +408,9 @@ RecordPtr MatrixResolver::find_anchor(TextView anchor_text) const {
     const Text paren = anchor_lower + U"(";
     for (const Value& v : matrix_->items) {
       const RecordPtr& e = v.record();
-      const Text t = text::lower(get_text(*e, U"text"));
-      if (text::starts_with(t, prefix) || text::starts_with(t, paren)) matches.push_back(e);
+      const Value* t = e->find(U"text");
+      const TextView tv = t ? TextView(t->text()) : TextView();
+      if (starts_lowered(tv, prefix) || starts_lowered(tv, paren)) matches.push_back(e);
     }
     if (matches.empty()) {
       for (const Value& v : matrix_->items) {
@@ -396,7 +418,8 @@ RecordPtr MatrixResolver::find_anchor(TextView anchor_text) const {
         const Record* attrs = attributes_of(element_of(*e));
         if (!attrs) continue;
         for (TextView name : kAttrs) {
-          if (text::starts_with(text::lower(get_text_or_null(*attrs, name)), prefix)) {
+          const Value* a = attrs->find(name);
+          if (a && !a->is_null() && starts_lowered(a->text(), prefix)) {
             matches.push_back(e);
             break;
           }
@@ -440,51 +463,54 @@ std::vector<RecordPtr> MatrixResolver::rank(const std::vector<Value>& candidates
   // Sort keys are taken while filtering, so the sort itself cannot fail.
   std::vector<std::pair<Value, RecordPtr>> kept;
   bool descending = false;
+  // The anchor's position is looked up at the first candidate, as reading
+  // it is part of testing one.
+  const Record* anchor_pos = nullptr;
+  auto ap = [&]() -> const Record& {
+    if (!anchor_pos) anchor_pos = &position_of(anchor);
+    return *anchor_pos;
+  };
+  auto each = [&](auto keep) {
+    for (const Value& v : candidates) {
+      const RecordPtr& e = v.record();
+      keep(e, position_of(*e));
+    }
+  };
   if (s == U"next_to") {
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      if (overlaps_vertically(*e, anchor) && ge_at(*e, U"x", anchor, U"x2"))
+    each([&](const RecordPtr& e, const Record& p) {
+      if (overlaps_pos(p, ap(), U"y", U"y2") && ge_at(p, U"x", ap(), U"x2"))
         kept.emplace_back(number_at(*e, U"index"), e);
-    }
+    });
   } else if (s == U"below") {
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      if (ge_at(*e, U"y", anchor, U"y2") && overlaps_horizontally(*e, anchor))
-        kept.emplace_back(coord(*e, U"y"), e);
-    }
+    each([&](const RecordPtr& e, const Record& p) {
+      if (ge_at(p, U"y", ap(), U"y2") && overlaps_pos(p, ap(), U"x", U"x2")) kept.emplace_back(p.at(U"y"), e);
+    });
   } else if (s == U"above") {
     descending = true;
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      if (le_at(*e, U"y2", anchor, U"y") && overlaps_horizontally(*e, anchor))
-        kept.emplace_back(coord(*e, U"y2"), e);
-    }
+    each([&](const RecordPtr& e, const Record& p) {
+      if (le_at(p, U"y2", ap(), U"y") && overlaps_pos(p, ap(), U"x", U"x2")) kept.emplace_back(p.at(U"y2"), e);
+    });
   } else if (s == U"left") {
     descending = true;
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      if (le_at(*e, U"x2", anchor, U"x") && overlaps_vertically(*e, anchor))
-        kept.emplace_back(coord(*e, U"x2"), e);
-    }
+    each([&](const RecordPtr& e, const Record& p) {
+      if (le_at(p, U"x2", ap(), U"x") && overlaps_pos(p, ap(), U"y", U"y2")) kept.emplace_back(p.at(U"x2"), e);
+    });
   } else if (s == U"right") {
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      if (ge_at(*e, U"x", anchor, U"x2") && overlaps_vertically(*e, anchor))
-        kept.emplace_back(coord(*e, U"x"), e);
-    }
+    each([&](const RecordPtr& e, const Record& p) {
+      if (ge_at(p, U"x", ap(), U"x2") && overlaps_pos(p, ap(), U"y", U"y2")) kept.emplace_back(p.at(U"x"), e);
+    });
   } else if (s == U"near") {
     std::optional<Text> anchor_xpath;
     auto xpath_of = [](const Record& e) {
       const Record* el = element_of(e);
       return el ? get_text(*el, U"xpath") : Text();
     };
-    for (const Value& v : candidates) {
-      const RecordPtr& e = v.record();
-      const double d = centre_distance(*e, anchor);
-      if (!(d <= static_cast<double>(NEAR_MAX_PIXELS))) continue;
+    each([&](const RecordPtr& e, const Record& p) {
+      const double d = centre_distance_pos(p, ap());
+      if (!(d <= static_cast<double>(NEAR_MAX_PIXELS))) return;
       if (!anchor_xpath) anchor_xpath = xpath_of(anchor);
       if (dom_distance(*anchor_xpath, xpath_of(*e)) <= NEAR_MAX_DOM_STEPS) kept.emplace_back(Value(d), e);
-    }
+    });
   } else {
     return {};
   }

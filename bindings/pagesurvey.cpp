@@ -182,13 +182,13 @@ NB_MODULE(pagesurvey, m) {
         if (!classes.is_none()) cls = c.text_arg(classes, "classes");
         return qb::is_custom_input(t, cls);
       },
-      nb::arg("tag"), nb::arg("classes"),
+      nb::arg("tag").none(), nb::arg("classes").none(),
       "Return True if a non-native element looks like an editable field by class name.");
 
   nb::class_<PyDomParser>(m, "DOMParser",
                           "Queries the page DOM and returns structured, interactable element "
                           "descriptors.")
-      .def(nb::init<nb::object>(), nb::arg("page"))
+      .def(nb::init<nb::object>(), nb::arg("page").none())
       .def_rw("page", &PyDomParser::page)
       .def(
           "extract_interactable_elements",
@@ -210,7 +210,7 @@ NB_MODULE(pagesurvey, m) {
             PyElement element(handle);
             return text_to_py(s.parser.get_field_label(element));
           },
-          nb::arg("handle"), "Compute the accessible label for an input-like element.")
+          nb::arg("handle").none(), "Compute the accessible label for an input-like element.")
       .def(
           "_extract_custom_inputs",
           [](const PyDomParser& self) { return list_to_py(Survey(self).parser.extract_custom_inputs()); },
@@ -241,7 +241,7 @@ NB_MODULE(pagesurvey, m) {
               attrs[key] = c.to_py(label);
             });
           },
-          nb::arg("elements"), nb::arg("candidates"),
+          nb::arg("elements").none(), nb::arg("candidates").none(),
           "Attach the nearest above-element heading/label to each element as _label.")
       .def_static(
           "_dedup_text_elements",
@@ -255,7 +255,7 @@ NB_MODULE(pagesurvey, m) {
             }
             return nb::borrow<nb::list>(c.to_py(qv::Value(kept)));
           },
-          nb::arg("elements"), "Eliminate container elements that only aggregate child text.")
+          nb::arg("elements").none(), "Eliminate container elements that only aggregate child text.")
       .def(
           "_save_snapshot",
           [](const PyDomParser& self, nb::handle elements, nb::handle text_elements) {
@@ -264,6 +264,6 @@ NB_MODULE(pagesurvey, m) {
             qv::ListPtr texts = c.list_arg(text_elements, "text_elements");
             Survey(self).parser.save_snapshot(*els, *texts);
           },
-          nb::arg("elements"), nb::arg("text_elements"),
+          nb::arg("elements").none(), nb::arg("text_elements").none(),
           "Save interactable and text elements to a timestamped JSON file in data/logs/.");
 }

@@ -101,7 +101,7 @@ qv::Value Converter::convert(nb::handle h, int depth) {
     }
     return qv::Value(rec);
   }
-  keep_.push_back(nb::borrow(h));
+  keep_.emplace(o, nb::borrow(h));
   return qv::Value(qv::Foreign{kind_name(h), o});
 }
 
@@ -136,8 +136,7 @@ nb::object Converter::to_py(const qv::Value& v) {
     }
     case qv::Kind::Foreign: {
       const void* token = std::get<qv::Foreign>(v.v).token;
-      for (const nb::object& o : keep_)
-        if (o.ptr() == token) return o;
+      if (auto it = keep_.find(token); it != keep_.end()) return it->second;
       return nb::none();
     }
   }

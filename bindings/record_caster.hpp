@@ -60,7 +60,7 @@ class Converter {
   std::unordered_map<PyObject*, qv::RecordPtr> records_in_;
   std::unordered_map<PyObject*, qv::ListPtr> lists_in_;
   std::unordered_map<const void*, PyObject*> origin_;  // Record*/List* -> object
-  std::vector<nb::object> keep_;                      // foreign values alive
+  std::unordered_map<const void*, nb::object> keep_;  // foreign values alive
   std::vector<PyObject*> stack_;                      // containers being converted
   bool cyclic_ = false;
 };

@@ -321,6 +321,7 @@ class WebAgent:
     def run(self, step):
         """Run one step; return its record. A failed step raises AssertionError
         (after its record, with screenshot when enabled, is in ``_steps``)."""
+        __tracebackhide__ = True  # failures point at the test's step, not here
         issues = self._engines()["parser"].validate(step)
         if issues:
             record = self._new_record(step)
@@ -333,6 +334,7 @@ class WebAgent:
 
         Nothing touches the browser when a step is faulty: the AssertionError
         lists each faulty step with its number and validation messages."""
+        __tracebackhide__ = True  # failures point at the test's step, not here
         steps = list(steps)
         problems = self._engines()["parser"].validate_all(steps)
         if problems:
@@ -400,6 +402,7 @@ class WebAgent:
         }
 
     def _run_one(self, step):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         record = self._new_record(step)
         started = time.perf_counter()
         low = " ".join(str(step).lower().split())
@@ -435,6 +438,7 @@ class WebAgent:
         return record
 
     def _fail(self, record, started, message, screenshot=True):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         if screenshot and self.screenshots and self.page is not None:
             path = self._screenshot(record)
             if path:
@@ -460,6 +464,7 @@ class WebAgent:
     # ------------------------------------------------------------ dispatch
 
     def _dispatch(self, parsed, record, started):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         action = parsed["action"]
         page = self.page
         t0 = time.perf_counter()
@@ -523,6 +528,7 @@ class WebAgent:
             pass
 
     def _answer_dialog(self, action, record, started):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         choice = "accept" if action == "accept_dialog" else "dismiss"
         open_ones = [d for d in self._dialogs if not d["answered_step"]]
         if not open_ones:
@@ -543,6 +549,7 @@ class WebAgent:
                        f"{record['step']!r} before the step that opens the dialog.")
 
     def _verify_dialog(self, expected, record, started):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         deadline = started + self.timeout
         while True:
             unchecked = [d for d in self._dialogs if not d["checked"]]
@@ -568,6 +575,7 @@ class WebAgent:
     # ------------------------------------------------ resolution and acting
 
     def _resolve_and_act(self, parsed, record, started):
+        __tracebackhide__ = True  # failures point at the test's step, not here
         deadline = started + self.timeout
         action = parsed["action"]
         failure = None

@@ -3,6 +3,7 @@ acting on the chosen element, failures, dialogs, and the example suite."""
 from __future__ import annotations
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -206,12 +207,13 @@ def test_type_select_hover_press_and_sendkeys(make_agent):
     ("click fifth Save", "only 2 element(s) match"),
     ("find exact text Tot", "no text on the page reads exactly 'Tot'"),
     ("wait soon", "not valid"),
+    ("type abc into Save", "takes no typing"),
 ])
 def test_failed_checks_say_what_was_seen(make_agent, step, expected):
     agent = make_agent("<button>Save</button><button>Save</button>"
                        "<span style='visibility:hidden'>Hidden note</span>"
                        "<div><span>Total</span> <span>$10</span></div>", timeout=0.5)
-    with pytest.raises(AssertionError, match="(?s)" + __import__("re").escape(expected)):
+    with pytest.raises(AssertionError, match="(?s)" + re.escape(expected)):
         agent.run(step)
     assert agent._steps[-1]["status"] == "failed"
 

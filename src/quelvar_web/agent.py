@@ -808,8 +808,15 @@ class WebAgent:
             except PlaywrightError as exc:
                 if "not an <input>" not in str(exc) and "contenteditable" not in str(exc):
                     raise
-                # A field drawn with divs: focus it and type like a user.
+                # A field drawn with divs: focus it and type like a user, if
+                # the click gave the keyboard to something that takes text.
                 loc.click(timeout=timeout)
+                editable = self.page.evaluate(
+                    "() => { const a = document.activeElement;"
+                    " return !!a && (a.isContentEditable || ['INPUT', 'TEXTAREA']"
+                    ".includes(a.tagName)); }")
+                if not editable:
+                    raise StepFailure(f"{_describe(element)} takes no typing", retry=False)
                 self.page.keyboard.type(value)
         elif action == "select":
             value = (parsed.get("value") or "").strip()

@@ -14,8 +14,12 @@ import pytest
 
 pytestmark = pytest.mark.browser
 
+import quelvar_web
+
 ROOT = Path(__file__).resolve().parents[1]
-SRC = ROOT / "src"
+# Where the package under test was imported from: the source tree during
+# development, site-packages once it is installed.
+SRC = Path(quelvar_web.__file__).resolve().parents[1]
 
 
 @pytest.fixture

@@ -54,6 +54,9 @@ std::int64_t ordinal_value(const Value& v) {
 
 std::size_t result::pick(std::int64_t ordinal, std::size_t count) {
   auto n = static_cast<std::int64_t>(count);
+  // Further below than the list reaches (checked first: ordinal - 1 would
+  // overflow for the most negative ordinal): the first candidate.
+  if (ordinal < -n) return 0;
   std::int64_t index = std::min(ordinal - 1, n - 1);
   if (index < 0) index += n;
   // Further below than the list reaches: the first candidate.

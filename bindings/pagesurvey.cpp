@@ -107,6 +107,11 @@ class PyPage : public qb::Page {
   qv::Value evaluate(qv::TextView script) override {
     return to_value(page_call([&] { return p_.attr("evaluate")(text_to_py(script)); }));
   }
+  qv::Value eval_on_selector_all(qv::TextView selector, qv::TextView script) override {
+    return to_value(page_call([&] {
+      return p_.attr("eval_on_selector_all")(text_to_py(selector), text_to_py(script));
+    }));
+  }
   qv::Text url() override {
     nb::object u = page_call([&] { return p_.attr("url"); });
     if (!PyUnicode_CheckExact(u.ptr())) qv::throw_expected("str", kind_name(u));
@@ -139,12 +144,22 @@ struct PyDomParser {
   nb::object page;
 };
 
+// QUELVAR_SURVEY=reference asks the page element by element; anything else
+// gathers each source in one script. Read at each survey, so a test can
+// switch it.
+qb::SurveyMode survey_mode() {
+  nb::object v = nb::module_::import_("os").attr("environ").attr("get")("QUELVAR_SURVEY");
+  if (PyUnicode_Check(v.ptr()) && text_from_py(v) == U"reference") return qb::SurveyMode::reference;
+  return qb::SurveyMode::fast;
+}
+
 // One survey call: the engine's parser over this object's page.
 struct Survey {
   PyPage page;
   PyHost host;
   qb::DomParser parser;
-  explicit Survey(const PyDomParser& self) : page(self.page), parser(page, host) {}
+  explicit Survey(const PyDomParser& self)
+      : page(self.page), parser(page, host, survey_mode()) {}
 };
 
 nb::list texts_to_py(const std::vector<qv::Text>& items) {

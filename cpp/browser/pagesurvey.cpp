@@ -1,4 +1,5 @@
 #include "browser/pagesurvey.hpp"
+#include "browser/pagesurvey_recorded.hpp"
 
 #include <limits>
 #include <unordered_set>
@@ -370,7 +371,7 @@ void assign_spatial_labels(const List& elements, const List& candidates,
 
 ListPtr DomParser::native_elements() {
   auto out = make_list();
-  for (const HandlePtr& h : page_.query_selector_all(interactable_selector())) {
+  for (const HandlePtr& h : handles(interactable_selector(), Source::native)) {
     RecordPtr desc;
     survive([&] {
       bool visible = h->is_visible();
@@ -403,9 +404,15 @@ ListPtr DomParser::native_elements() {
 }
 
 Text DomParser::get_field_label(ElementHandle& handle) {
+  auto* recorded = dynamic_cast<RecordedElement*>(&handle);
   FieldLabelQuestions ask{
       [&](TextView name) { return handle.get_attribute(name); },
       [&](TextView selector) -> std::optional<Text> {
+        if (recorded) {
+          std::optional<Text> found = recorded->first_match_text(selector);
+          if (!found) return std::nullopt;
+          return trimmed(found);
+        }
         HandlePtr other = page_.query_selector(selector);
         if (!other) return std::nullopt;
         return trimmed(other->inner_text());
@@ -418,7 +425,7 @@ Text DomParser::get_field_label(ElementHandle& handle) {
 ListPtr DomParser::extract_custom_inputs() {
   auto out = make_list();
   std::unordered_set<Text> seen;
-  for (const HandlePtr& h : page_.query_selector_all(custom_input_selector())) {
+  for (const HandlePtr& h : handles(custom_input_selector(), Source::custom_input)) {
     RecordPtr desc;
     survive([&] {
       Text tag = h->evaluate(kTagNameJs).text();
@@ -452,7 +459,7 @@ ListPtr DomParser::extract_cursor_pointer_elements() {
 ListPtr DomParser::collect_label_candidates() {
   auto out = make_list();
   std::unordered_set<Text> seen;
-  for (const HandlePtr& h : page_.query_selector_all(kLabelCandidateSelector)) {
+  for (const HandlePtr& h : handles(kLabelCandidateSelector, Source::label_candidate)) {
     RecordPtr cand;
     survive([&] {
       if (!h->is_visible()) return;
@@ -469,7 +476,7 @@ ListPtr DomParser::collect_label_candidates() {
 
 ListPtr DomParser::extract_text_elements() {
   auto found = make_list();
-  for (const HandlePtr& h : page_.query_selector_all(text_selector())) {
+  for (const HandlePtr& h : handles(text_selector(), Source::text)) {
     RecordPtr desc;
     survive([&] {
       if (!h->is_visible()) return;

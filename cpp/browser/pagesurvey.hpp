@@ -137,11 +137,33 @@ void make_directories(const std::string& path);
 // Creates or truncates `path` and writes `content`; OSError(errno, path).
 void write_file(const std::string& path, const std::string& content);
 
+// ---- one round trip a source ----------------------------------------------
+
+// The value of a JSON text (what JSON.stringify writes): numbers without
+// fraction or exponent as ints, others as reals. ValueError when malformed.
+Value parse_json(TextView text);
+
+// The sources a single page script can gather the answers for.
+enum class Source { native, custom_input, text, label_candidate };
+// That script: a function of the matched elements returning one JSON text
+// with the answers the per-element calls would give, in their order, or 0
+// for an element whose answers a script cannot reproduce exactly.
+Text fast_survey_js(Source source);
+// Handles over the script's result: recorded answers for the elements it
+// answered, the page's own handles (from `query_selector_all`, asked only
+// when needed) for the others. qv::Error when the result is malformed.
+std::vector<HandlePtr> recorded_handles(Page& page, TextView selector, const Value& result);
+
+// How a survey gathers the answers: one script a source, or one page call
+// a question.
+enum class SurveyMode { fast, reference };
+
 // ---- the survey ------------------------------------------------------------
 
 class DomParser {
  public:
-  DomParser(Page& page, Host& host) : page_(page), host_(host) {}
+  DomParser(Page& page, Host& host, SurveyMode mode = SurveyMode::reference)
+      : page_(page), host_(host), mode_(mode) {}
 
   // (interactable descriptors, text descriptors). Errors of the page-wide
   // queries and of the snapshot are not caught; one element's failing
@@ -159,8 +181,13 @@ class DomParser {
 
  private:
   ListPtr native_elements();
+  // All matches of a selector as handles: through one script in fast mode
+  // (falling back to the page's query when the script fails), else the
+  // page's query. Errors of that query are not caught.
+  std::vector<HandlePtr> handles(TextView selector, Source source);
   Page& page_;
   Host& host_;
+  SurveyMode mode_;
 };
 
 }  // namespace qv::browser

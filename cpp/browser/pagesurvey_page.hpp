@@ -50,6 +50,11 @@ class Page {
   virtual HandlePtr query_selector(TextView selector) = 0;
   // Runs a parameterless function text in the page; its converted result.
   virtual Value evaluate(TextView script) = 0;
+  // Runs a one-parameter function text on the list of all matches of a
+  // selector, in the page's order, in one exchange; its converted result.
+  // A page that cannot do this throws qv::Error, so callers fall back to
+  // asking element by element.
+  virtual Value eval_on_selector_all(TextView selector, TextView script);
   virtual Text url() = 0;
 };
 

@@ -754,10 +754,12 @@ class WebAgent:
         if xpath.startswith("/html["):
             loc = self.page.locator("xpath=" + xpath)
             try:
-                if loc.count() == 1:
-                    live = loc.evaluate("el => (el.innerText || el.value || '').trim()")
-                    if not text or live == text or text in live:
-                        return loc
+                # One round trip: how many elements the path finds, and the text.
+                found = loc.evaluate_all(
+                    "els => els.length === 1 ? (els[0].innerText || els[0].value || '').trim()"
+                    " : null")
+                if found is not None and (not text or found == text or text in found):
+                    return loc
             except PlaywrightError:
                 pass
         last = xpath.rstrip("/").rsplit("/", 1)[-1]

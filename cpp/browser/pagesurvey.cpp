@@ -355,11 +355,69 @@ const Value* spatial_label(const Record& element, const List& candidates) {
   return best && best->truthy() ? best : nullptr;
 }
 
+namespace {
+
+// A candidate's numbers read once: the survey asks every candidate for
+// every element, and record lookups by key dominate that loop.
+struct Edges {
+  double x, bottom, right;
+  const Value* text;
+};
+
+// All candidates' edges, or nullopt when one of them lacks a number the
+// full rule would meet (then the rule runs on the records, so its errors
+// come exactly where they would).
+std::optional<std::vector<Edges>> candidate_edges(const List& candidates) {
+  std::vector<Edges> out;
+  out.reserve(candidates.size());
+  try {
+    for (const Value& cv : candidates.items) {
+      const Record& c = *cv.record();
+      const Record& cbox = *c.at(U"bounding_box").record();
+      double cx = cbox.at(U"x").number();
+      double bottom = cbox.at(U"y").number() + cbox.at(U"height").number();
+      out.push_back({cx, bottom, cx + cbox.at(U"width").number(), &c.at(U"text")});
+    }
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+const Value* spatial_label_over(const Record& element, const std::vector<Edges>& edges) {
+  const Record* attrs = get_record(element, U"attributes");
+  if (attrs) {
+    if (const Value* label = attrs->find(U"_label"); label && label->truthy()) return nullptr;
+  }
+  const Value* boxv = element.find(U"bounding_box");
+  if (!boxv || !boxv->truthy()) return nullptr;
+  const Record& box = *boxv->record();
+  double left = box.at(U"x").number();
+  double width = box.at(U"width").number();
+  double top = box.at(U"y").number();
+  const Value* best = nullptr;
+  double best_distance = std::numeric_limits<double>::infinity();
+  for (const Edges& c : edges) {
+    if (c.bottom > top) continue;
+    if (c.x <= left + width && c.right >= left) {
+      double distance = top - c.bottom;
+      if (distance < best_distance) {
+        best = c.text;
+        best_distance = distance;
+      }
+    }
+  }
+  return best && best->truthy() ? best : nullptr;
+}
+
+}  // namespace
+
 void assign_spatial_labels(const List& elements, const List& candidates,
                            const std::function<void(std::size_t, const Value&)>& stored) {
+  std::optional<std::vector<Edges>> edges = candidate_edges(candidates);
   for (std::size_t i = 0; i < elements.size(); ++i) {
     const RecordPtr& e = elements[i].record();
-    const Value* label = spatial_label(*e, candidates);
+    const Value* label = edges ? spatial_label_over(*e, *edges) : spatial_label(*e, candidates);
     if (!label) continue;
     Value copy = *label;
     e->at(U"attributes").record()->set(U"_label", copy);

@@ -17,6 +17,35 @@ namespace {
 
 const char32_t kFastHelpersJs[] = UR"JS(
   const XHTML = 'http://www.w3.org/1999/xhtml';
+  // The document path as _XPATH_JS computes it, with each parent's
+  // children numbered in one pass and each path kept, so a page of
+  // thousands of siblings costs linear time instead of quadratic.
+  const steps = new Map();
+  const paths = new Map();
+  const stepOf = node => {
+    let step = steps.get(node);
+    if (step === undefined) {
+      const counts = new Map();
+      const parent = node.parentNode;
+      const siblings = parent && parent.children ? parent.children : [node];
+      for (const sib of siblings) {
+        const n = (counts.get(sib.tagName) || 0) + 1;
+        counts.set(sib.tagName, n);
+        steps.set(sib, sib.tagName.toLowerCase() + '[' + n + ']');
+      }
+      step = steps.get(node);
+    }
+    return step;
+  };
+  const pathOf = el => {
+    let path = paths.get(el);
+    if (path === undefined) {
+      const parent = el.parentElement;
+      path = (parent ? pathOf(parent) : '') + '/' + stepOf(el);
+      paths.set(el, path);
+    }
+    return path;
+  };
   const FLAG = {};
   const styles = new Map();
   const styleOf = el => {
@@ -103,7 +132,15 @@ const char32_t kFastHelpersJs[] = UR"JS(
     if (el.namespaceURI !== XHTML) throw FLAG;
     return el.innerText;
   };
-  const attrs = el => CAP.map(n => el.getAttribute(n));
+  // Only the attributes present, to keep the text short.
+  const attrs = el => {
+    const out = {};
+    for (const n of CAP) {
+      const v = el.getAttribute(n);
+      if (v !== null) out[n] = v;
+    }
+    return out;
+  };
   let shadows = null;
   const anyShadow = () => {
     if (shadows === null) {
@@ -149,7 +186,6 @@ const char32_t kFastHelpersJs[] = UR"JS(
     }
     return [byText, forText, prevLabel(el), earlierLabel(el)];
   };
-  const ARIA = CAP.indexOf('aria-label'), TITLE = CAP.indexOf('title');
   const gather = {
     native: el => {
       const v = visible(el), en = enabled(el);
@@ -158,8 +194,8 @@ const char32_t kFastHelpersJs[] = UR"JS(
       if (!v) {
         // Boxes inside closed details or content-visibility subtrees
         // depend on state the script cannot see.
-        if ((r.a[ARIA] || r.a[TITLE]) && !el.checkVisibility()) throw FLAG;
-        if (!r.a[ARIA] && !r.a[TITLE]) return r;
+        if ((r.a['aria-label'] || r.a.title) && !el.checkVisibility()) throw FLAG;
+        if (!r.a['aria-label'] && !r.a.title) return r;
       }
       r.d = dataOf(el);
       r.p = pathOf(el);
@@ -212,7 +248,7 @@ Text js_string_list(const std::vector<Text>& items) {
 Text build_script(const char32_t* kind) {
   return Text(U"els => {\n  const KIND = '") + kind + U"';\n" +
          U"  const CAP = " + js_string_list(captured_attributes()) + U";\n" +
-         U"  const pathOf = " + xpath_js() + U";\n" +
+
          U"  const dataOf = " + kDataAttributesJs + U";\n" +
          U"  const directOf = " + kDirectTextJs + U";\n" +
          U"  const prevLabel = " + kPreviousSiblingLabelJs + U";\n" +
@@ -257,14 +293,9 @@ std::optional<Text> RecordedElement::inner_text() {
 }
 
 std::optional<Text> RecordedElement::get_attribute(TextView name) {
-  const auto& names = captured_attributes();
-  const List& values = *answer(U"a").list();
-  for (std::size_t i = 0; i < names.size() && i < values.size(); ++i) {
-    if (names[i] != name) continue;
-    if (values[i].is_null()) return std::nullopt;
-    return values[i].text();
-  }
-  throw MissingAnswer("The survey script gathered no attribute " + to_utf8(name));
+  const Value* v = answer(U"a").record()->find(name);
+  if (!v) return std::nullopt;
+  return v->text();
 }
 
 Value RecordedElement::bounding_box() {

@@ -3,6 +3,7 @@
 // become ints, the others reals, as Python's json module reads them, so a
 // box read here has the same kinds as one Playwright hands over.
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -189,10 +190,16 @@ class JsonReader {
       if (errno != ERANGE) return Value(static_cast<std::int64_t>(v));
       BigInt big;
       big.decimal = ascii;
-      big.approx = std::strtod(ascii.c_str(), nullptr);
+      std::from_chars(ascii.data(), ascii.data() + ascii.size(), big.approx);
       return Value(std::move(big));
     }
-    return Value(std::strtod(ascii.c_str(), nullptr));
+    // from_chars: correctly rounded and blind to the process locale.
+    double d = 0.0;
+    auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), d);
+    // (beyond the range: infinity or zero, as Python's float reads it)
+    if (ec == std::errc::result_out_of_range) d = std::strtod(ascii.c_str(), nullptr);
+    else if (ec != std::errc() || end != ascii.data() + ascii.size()) fail("bad number");
+    return Value(d);
   }
 
   TextView s_;

@@ -516,5 +516,127 @@ TEST(Snapshot, CycleAndForeignRefused) {
   EXPECT_NO_THROW(to_json(Value(l)));
 }
 
+// ---- the one-script survey ----------------------------------------------------
+
+struct JsonCase {
+  const char32_t* text;
+  std::string kind;  // kind_name() of the result, or "error"
+  std::string shown; // to_json() of the result
+};
+
+TEST(ParseJson, KindsAndValuesAsPythonReadsThem) {
+  std::vector<JsonCase> cases = {
+      {U"5", "int", "5"},
+      {U"-0", "int", "0"},
+      {U"5.5", "float", "5.5"},
+      {U"10.015625", "float", "10.015625"},
+      {U"1e+21", "float", "1e+21"},
+      {U"1e-400", "float", "0.0"},
+      {U"100000000000000000000", "int", "100000000000000000000"},
+      {U" [1, 2.0 , null,true,false] ", "list", "[\n  1,\n  2.0,\n  null,\n  true,\n  false\n]"},
+      {U"{\"a\":1,\"b\":2,\"a\":3}", "dict", "{\n  \"a\": 3,\n  \"b\": 2\n}"},
+      {U"\"\\ud83d\\ude00 \\u00e9\\n\"", "str", "\"\\ud83d\\ude00 \\u00e9\\n\""},
+      {U"\"\\ud800x\"", "str", "\"\\ud800x\""},
+      {U"", "error", ""},
+      {U"[1,", "error", ""},
+      {U"{\"a\"}", "error", ""},
+      {U"tru", "error", ""},
+      {U"[1] x", "error", ""},
+      {U"\"a\u0001\"", "error", ""},
+      {U"\"\\x\"", "error", ""},
+      {U"1.", "error", ""},
+  };
+  for (const JsonCase& c : cases) {
+    SCOPED_TRACE(to_utf8(c.text));
+    if (c.kind == "error") {
+      EXPECT_THROW(parse_json(c.text), ValueError);
+      continue;
+    }
+    Value v = parse_json(c.text);
+    EXPECT_EQ(v.kind_name(), c.kind);
+    EXPECT_EQ(to_json(v), c.shown);
+  }
+  EXPECT_THROW(parse_json(Text(300, U'[') + Text(300, U']')), ValueError);
+  EXPECT_NO_THROW(parse_json(Text(100, U'[') + Text(100, U']')));
+}
+
+// A page that also runs the survey's scripts: canned answers per selector.
+class ScriptedPage : public FakePage {
+ public:
+  std::map<Text, Value> answers;
+  std::shared_ptr<void> script_failure;
+  int scripts = 0;
+  Value eval_on_selector_all(TextView selector, TextView) override {
+    ++scripts;
+    if (script_failure) throw PageError("script failed", script_failure);
+    auto it = answers.find(Text(selector));
+    return it == answers.end() ? Value(U"[]") : it->second;
+  }
+};
+
+const char32_t kRecordedButton[] =
+    U"[{\"v\":true,\"en\":false,\"t\":\"button\",\"it\":\" Go \","
+    U"\"a\":{\"id\":\"b1\",\"class\":\"\"},"
+    U"\"b\":[1,2.5,30,20],\"d\":{\"data-x\":\"1\"},\"p\":\"/b[1]\"}, 0]";
+
+TEST(FastSurvey, RecordedAnswersAndFlaggedElementsAskedTheUsualWay) {
+  ScriptedPage page;
+  FakeHost host;
+  page.answers[interactable_selector()] = Value(Text(kRecordedButton));
+  // The page's own handles: only the second (flagged) one is asked.
+  page.add(interactable_selector(), element(U"/never[1]", {"is_visible", "bounding_box"}));
+  page.add(interactable_selector(), element(U"/b[2]"));
+  ListPtr got = DomParser(page, host, SurveyMode::fast).extract_interactable_elements().first;
+  ASSERT_EQ(xpaths(*got), (std::vector<Text>{U"/b[1]", U"/b[2]"}));
+  EXPECT_EQ(to_json(got->items[0]),
+            "{\n  \"tag\": \"button\",\n  \"text\": \"Go\",\n  \"attributes\": {\n"
+            "    \"id\": \"b1\",\n    \"class\": \"\",\n    \"data-x\": \"1\"\n  },\n"
+            "  \"bounding_box\": {\n    \"x\": 1,\n    \"y\": 2.5,\n    \"width\": 30,\n"
+            "    \"height\": 20\n  },\n  \"is_visible\": true,\n  \"is_enabled\": false,\n"
+            "  \"xpath\": \"/b[1]\"\n}");
+  EXPECT_EQ(page.scripts, 4);
+}
+
+TEST(FastSurvey, FailingOrMalformedScriptFallsBackToTheReference) {
+  for (const char* how : {"throws", "malformed", "not a text", "bad item"}) {
+    SCOPED_TRACE(how);
+    ScriptedPage page;
+    FakeHost host;
+    std::string h = how;
+    if (h == "throws") page.script_failure = marker(4);
+    Value answer = h == "malformed" ? Value(U"[{\"v\": tru") : h == "not a text" ? Value(7) : Value(U"[2]");
+    page.answers[interactable_selector()] = answer;
+    page.add(interactable_selector(), element(U"/b[1]"));
+    ListPtr got = DomParser(page, host, SurveyMode::fast).extract_interactable_elements().first;
+    EXPECT_EQ(xpaths(*got), std::vector<Text>{U"/b[1]"});
+  }
+}
+
+TEST(FastSurvey, WhenTheReferenceFailsTooItsErrorComesOut) {
+  ScriptedPage page;
+  FakeHost host;
+  page.script_failure = marker(5);
+  auto err = marker(6);
+  page.failing_queries[text_selector()] = err;
+  try {
+    DomParser(page, host, SurveyMode::fast).extract_interactable_elements();
+    ADD_FAILURE() << "no error";
+  } catch (const PageError& e) {
+    EXPECT_EQ(e.payload, err);
+  }
+  class AbortingScripts : public ScriptedPage {
+    Value eval_on_selector_all(TextView, TextView) override { throw PageAbort("interrupted", nullptr); }
+  } aborting;
+  EXPECT_THROW(DomParser(aborting, host, SurveyMode::fast).extract_interactable_elements(), PageAbort);
+}
+
+TEST(FastSurvey, ReferenceModeRunsNoScript) {
+  ScriptedPage page;
+  FakeHost host;
+  page.add(interactable_selector(), element(U"/b[1]"));
+  DomParser(page, host, SurveyMode::reference).extract_interactable_elements();
+  EXPECT_EQ(page.scripts, 0);
+}
+
 }  // namespace
 }  // namespace qv::browser

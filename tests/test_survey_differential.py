@@ -206,3 +206,42 @@ def test_malformed_script_answer_falls_back(page, monkeypatch):
     result = DOMParser(garbled).extract_interactable_elements()
     assert garbled.calls.count("query_selector_all") == 4
     assert_same(result, survey(page, monkeypatch, "reference")[0])
+
+
+class FlaggedHandleFails(Recording):
+    """Real handles (asked only for the elements the script sends back)
+    whose bounding_box fails for the element with id "t"."""
+
+    def __init__(self, page):
+        super().__init__(page)
+        self.asked = []
+
+    def query_selector_all(self, selector):
+        outer = self
+
+        class Handle:
+            def __init__(self, h):
+                self._h = h
+
+            def __getattr__(self, name):
+                method = getattr(self._h, name)
+
+                def call(*args):
+                    outer.asked.append(self._h.get_attribute("id"))
+                    if name == "bounding_box" and self._h.get_attribute("id") == "t":
+                        raise PlaywrightError("detached")
+                    return method(*args)
+                return call
+        return [Handle(h) for h in self._page.query_selector_all(selector)]
+
+
+def test_element_sent_back_to_real_calls_is_dropped_when_they_fail(page, monkeypatch):
+    page.set_content(STYLE + '<button id="a">A</button><button id="t" style="transform:rotate(5deg)">T</button>'
+                     '<button id="b">B</button>')
+    monkeypatch.setenv("QUELVAR_SURVEY", "fast")
+    wrapped = FlaggedHandleFails(page)
+    elements, texts = DOMParser(wrapped).extract_interactable_elements()
+    assert [d["attributes"]["id"] for d in elements] == ["a", "b"]
+    assert [t["text"] for t in texts] == ["A", "B"]
+    # Only the transformed button was asked element by element.
+    assert set(wrapped.asked) == {"t"}

@@ -163,13 +163,29 @@ const char32_t kFastHelpersJs[] = UR"JS(
     }
     return null;
   };
-  const firstText = (sel, compound) => {
-    let m = document.querySelector(sel);
+  const firstText = (sel, compound, lightMissed) => {
+    let m = lightMissed ? null : document.querySelector(sel);
     if (!m && anyShadow()) {
       if (!compound) throw FLAG;
       m = deepFirst(document, sel);
     }
     return m ? textOf(m) : null;
+  };
+  // label[for="id"] for every field at once: the first label of the light
+  // tree with that for value (the selector compares it exactly), found in
+  // one pass instead of one document scan a field.
+  let labelsFor = null;
+  const labelForText = id => {
+    if (labelsFor === null) {
+      labelsFor = new Map();
+      for (const l of document.querySelectorAll('label[for]')) {
+        const f = l.getAttribute('for');
+        if (!labelsFor.has(f)) labelsFor.set(f, l);
+      }
+    }
+    const m = labelsFor.get(id);
+    if (m) return textOf(m);
+    return firstText('label[for="' + id + '"]', true, true);
   };
   const IDENT = /^[A-Za-z_][A-Za-z0-9_-]*$/;
   const fieldAnswers = el => {
@@ -181,8 +197,9 @@ const char32_t kFastHelpersJs[] = UR"JS(
       byText = firstText('#' + by, !by.includes(' '));
     }
     if (id) {
-      if (/["\\\n\r\f\0]/.test(id)) throw FLAG;
-      forText = firstText('label[for="' + id + '"]', true);
+      // (CSS would rewrite surrogates and line breaks in the selector text)
+      if (/["\\\n\r\f\0\uD800-\uDFFF]/.test(id)) throw FLAG;
+      forText = labelForText(id);
     }
     return [byText, forText, prevLabel(el), earlierLabel(el)];
   };

@@ -23,6 +23,7 @@ DEFAULT_TIMEOUT = 5.0
 DEFAULT_VIEWPORT = {"width": 1280, "height": 800}
 DEFAULT_SCREENSHOT_DIR = os.path.join("test_report", "screenshots")
 _POLL_SECONDS = 0.1
+_MIN_ACTION_MS = 2000.0
 
 # Option name -> environment variable that supplies it when the caller does not.
 _ENV = {
@@ -249,7 +250,7 @@ class WebAgent:
                 self._pw = _acquire_playwright()
                 self._browser = self._open_browser()
             self._context = self._browser.new_context(viewport=self.viewport)
-            self._context.set_default_timeout(self.timeout * 1000)
+            self._context.set_default_timeout(max(self.timeout * 1000, _MIN_ACTION_MS))
             self.page = self._context.new_page()
             self.page.on("dialog", self._on_dialog)
             if url:
@@ -742,7 +743,9 @@ class WebAgent:
     # --------------------------------------------------------------- acting
 
     def _remaining_ms(self, deadline):
-        return max(500.0, (deadline - time.perf_counter()) * 1000)
+        # Once the target is found, acting gets the rest of the step's time,
+        # but never less than Playwright needs to see a busy page settle.
+        return max(_MIN_ACTION_MS, (deadline - time.perf_counter()) * 1000)
 
     def _locate(self, element):
         """A Playwright locator for one descriptor: by its document path, or,

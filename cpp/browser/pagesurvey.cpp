@@ -1,6 +1,7 @@
 #include "browser/pagesurvey.hpp"
 #include "browser/pagesurvey_recorded.hpp"
 
+#include <cmath>
 #include <limits>
 #include <unordered_set>
 
@@ -220,7 +221,10 @@ RecordPtr captured_attribute_record(const std::vector<std::optional<Text>>& answ
 }
 
 void merge_data_attributes(Record& attributes, const Value& data) {
-  for (const auto& kv : data.record()->items) attributes.set(kv.first, kv.second);
+  // Texts only: a page that replaces the helpers the script calls must not
+  // put other kinds into a descriptor's attributes.
+  for (const auto& kv : data.record()->items)
+    if (kv.second.is_text()) attributes.set(kv.first, kv.second);
 }
 
 RecordPtr interactable_descriptor(Text tag, Text text, RecordPtr attributes, Value box,
@@ -273,10 +277,22 @@ ListPtr pointer_descriptors(const Value& script_result) {
   for (const Value& item : script_result.list()->items) {
     const Record& r = *item.record();
     Text path = get_text(r, U"xpath");
+    // The page's own getBoundingClientRect may answer NaN or infinities:
+    // such an element has no box to describe.
+    auto finite = [&](TextView k) {
+      const Value& v = r.at(k);
+      return v.is_number() && std::isfinite(v.number());
+    };
+    if (!(finite(U"x") && finite(U"y") && finite(U"w") && finite(U"h"))) continue;
     if (!seen.insert(path).second) continue;
+    // And its own getAttribute anything at all: texts only.
+    auto text_of = [&](TextView k) {
+      const Value* v = r.find(k);
+      return v && v->is_text() && !v->as_text().empty() ? v : nullptr;
+    };
     auto attrs = make_record();
-    if (const Value* cls = r.find(U"cls"); cls && cls->truthy()) attrs->set(U"class", *cls);
-    if (const Value* aria = r.find(U"aria"); aria && aria->truthy()) attrs->set(U"aria-label", *aria);
+    if (const Value* cls = text_of(U"cls")) attrs->set(U"class", *cls);
+    if (const Value* aria = text_of(U"aria")) attrs->set(U"aria-label", *aria);
     auto box = make_record({{U"x", r.at(U"x")},
                             {U"y", r.at(U"y")},
                             {U"width", r.at(U"w")},

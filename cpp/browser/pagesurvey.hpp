@@ -64,7 +64,8 @@ bool hidden_element_named(const std::optional<Text>& aria_label,
 // (nullopt: the element has no such attribute).
 RecordPtr captured_attribute_record(const std::vector<std::optional<Text>>& answers);
 // Merges the data-attributes script's record: new names appended, present
-// ones overwritten in place. TypeError when `data` is no record.
+// ones overwritten in place; values that are not texts are left out.
+// TypeError when `data` is no record.
 void merge_data_attributes(Record& attributes, const Value& data);
 
 // Descriptors with their keys in the documented order.
@@ -82,7 +83,8 @@ RecordPtr text_descriptor(Text tag, Text text, bool has_direct_text, RecordPtr a
 RecordPtr label_candidate(const std::optional<Text>& inner_text, const Value& box);
 
 // Pointer-cursor descriptors from the page script's result (null or empty:
-// none), the first of each path only. Errors (a record without `text` or a
+// none), the first of each path only; an item whose box is not four finite
+// numbers is left out, and class or aria-label only when it is a text. Errors (a record without `text` or a
 // coordinate) are not caught.
 ListPtr pointer_descriptors(const Value& script_result);
 

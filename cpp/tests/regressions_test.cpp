@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "browser/pagesurvey.hpp"
 #include "strategies/textlocator.hpp"
 
 namespace qv {
@@ -56,6 +57,41 @@ TEST(Regressions, ExtremeOrdinalsChooseFirstOrLast) {
     RecordPtr e = s.resolve_extract_spatial_text(U"right of Price", texts, nullptr, c.ordinal);
     EXPECT_EQ(e->at(U"element").as_record(), (*texts)[c.extracted].as_record());
   }
+}
+
+// pagesurvey: a page that replaces getBoundingClientRect or getAttribute
+// put NaN boxes and non-text attribute values into pointer-cursor
+// descriptors, and one that replaces Object.fromEntries non-text values
+// into every descriptor's data attributes. Such boxes are left out, such
+// values too.
+TEST(Regressions, PageScriptAnswersOfOtherKindsStayOut) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  auto item = [](Value x, Value w, Value cls, Value aria, TextView path) {
+    return Value(make_record({{U"xpath", Text(path)}, {U"text", U"Edit"}, {U"cls", cls},
+                              {U"aria", aria}, {U"x", x}, {U"y", 1.0}, {U"w", w}, {U"h", 20.0}}));
+  };
+  auto script = std::make_shared<List>(std::vector<Value>{
+      item(nan, 60.0, U"c", U"a", U"/html[1]/body[1]/span[1]"),
+      item(1.0, inf, U"c", U"a", U"/html[1]/body[1]/span[2]"),
+      item(1.0, 60.0, Value(make_record()), Value(std::int64_t{42}), U"/html[1]/body[1]/span[1]"),
+      item(2.0, 60.0, U"ok", U"Close", U"/html[1]/body[1]/span[3]")});
+  ListPtr out = browser::pointer_descriptors(Value(script));
+  ASSERT_EQ(out->size(), 2u);
+  // The path of a left-out item is still free for a later one.
+  EXPECT_EQ((*out)[0].as_record()->at(U"xpath").as_text(), U"/html[1]/body[1]/span[1]");
+  EXPECT_TRUE((*out)[0].as_record()->at(U"attributes").as_record()->empty());
+  const Record& kept = *(*out)[1].as_record()->at(U"attributes").as_record();
+  EXPECT_EQ(kept.at(U"class").as_text(), U"ok");
+  EXPECT_EQ(kept.at(U"aria-label").as_text(), U"Close");
+
+  auto attrs = make_record({{U"id", U"e"}, {U"data-x", U"old"}});
+  browser::merge_data_attributes(
+      *attrs, Value(make_record({{U"data-x", Value(make_record())}, {U"data-y", Value(std::int64_t{1})},
+                                 {U"data-z", U"z"}})));
+  ASSERT_EQ(attrs->size(), 3u);
+  EXPECT_EQ(attrs->at(U"data-x").as_text(), U"old");
+  EXPECT_EQ(attrs->at(U"data-z").as_text(), U"z");
 }
 
 }  // namespace

@@ -106,6 +106,28 @@ qv::Value Converter::convert(nb::handle h, int depth) {
 }
 
 nb::object Converter::to_py(const qv::Value& v) {
+  // Building thousands of dicts would run the cycle collector over and over
+  // while none of them can be garbage yet; it runs once afterwards.
+  struct NoCollection {
+    int was = PyGC_Disable();
+    ~NoCollection() {
+      if (was) PyGC_Enable();
+    }
+  } no_collection;
+  return build(v);
+}
+
+nb::str Converter::key_to_py(const qv::Text& key) {
+  // Records repeat a handful of short keys: one str each, hashed once.
+  if (key.size() > 24) return text_to_py(key);
+  for (const auto& [text, str] : keys_)
+    if (text == key) return str;
+  nb::str made = text_to_py(key);
+  if (keys_.size() < 64) keys_.emplace_back(key, made);
+  return made;
+}
+
+nb::object Converter::build(const qv::Value& v) {
   switch (v.kind()) {
     case qv::Kind::Null: return nb::none();
     case qv::Kind::Bool: return nb::bool_(v.as_bool());
@@ -120,8 +142,10 @@ nb::object Converter::to_py(const qv::Value& v) {
     case qv::Kind::List: {
       const qv::List* l = v.as_list().get();
       if (auto it = origin_.find(l); it != origin_.end()) return nb::borrow(it->second);
-      nb::list out;
-      for (const qv::Value& item : l->items) out.append(to_py(item));
+      nb::object out = nb::steal(PyList_New(static_cast<Py_ssize_t>(l->items.size())));
+      if (!out.is_valid()) throw nb::python_error();
+      for (std::size_t i = 0; i < l->items.size(); ++i)
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), build(l->items[i]).release().ptr());
       return out;
     }
     case qv::Kind::Record: {
@@ -129,8 +153,9 @@ nb::object Converter::to_py(const qv::Value& v) {
       if (auto it = origin_.find(r); it != origin_.end()) return nb::borrow(it->second);
       nb::dict out;
       for (const auto& kv : r->items) {
-        nb::str key = text_to_py(kv.first);
-        out[key] = to_py(kv.second);
+        nb::str key = key_to_py(kv.first);
+        nb::object value = build(kv.second);
+        if (PyDict_SetItem(out.ptr(), key.ptr(), value.ptr()) != 0) throw nb::python_error();
       }
       return out;
     }

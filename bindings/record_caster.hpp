@@ -22,6 +22,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/value.hpp"
@@ -56,6 +57,8 @@ class Converter {
 
  private:
   qv::Value convert(nb::handle h, int depth);
+  nb::object build(const qv::Value& v);
+  nb::str key_to_py(const qv::Text& key);
 
   std::unordered_map<PyObject*, qv::RecordPtr> records_in_;
   std::unordered_map<PyObject*, qv::ListPtr> lists_in_;
@@ -63,6 +66,7 @@ class Converter {
   std::unordered_map<const void*, nb::object> keep_;  // foreign values alive
   std::vector<PyObject*> stack_;                      // containers being converted
   bool cyclic_ = false;
+  std::vector<std::pair<qv::Text, nb::str>> keys_;  // record keys made so far
 };
 
 // Text <-> Python str, lossless for every code point (lone surrogates too).

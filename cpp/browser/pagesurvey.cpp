@@ -574,6 +574,8 @@ ListPtr DomParser::extract_text_elements() {
 }
 
 std::pair<ListPtr, ListPtr> DomParser::extract_interactable_elements() {
+  // One script for all four sources: one pass of the page's selector engine.
+  if (mode_ == SurveyMode::fast) prefetch(kAllSources);
   ListPtr elements = native_elements();
   for (ListPtr more : {extract_custom_inputs(), extract_cursor_pointer_elements()})
     for (Value& v : more->items) elements->push_back(std::move(v));

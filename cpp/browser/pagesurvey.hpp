@@ -9,6 +9,7 @@
 // the rules need them.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -145,16 +146,36 @@ void write_file(const std::string& path, const std::string& content);
 // fraction or exponent as ints, others as reals. ValueError when malformed.
 Value parse_json(TextView text);
 
-// The sources a single page script can gather the answers for.
+// The sources a page script can gather the answers for, and their bits.
 enum class Source { native, custom_input, text, label_candidate };
-// That script: a function of the matched elements returning one JSON text
-// with the answers the per-element calls would give, in their order, or 0
-// for an element whose answers a script cannot reproduce exactly.
-Text fast_survey_js(Source source);
-// Handles over the script's result: recorded answers for the elements it
-// answered, the page's own handles (from `query_selector_all`, asked only
-// when needed) for the others. qv::Error when the result is malformed.
-std::vector<HandlePtr> recorded_handles(Page& page, TextView selector, const Value& result);
+constexpr std::size_t kSourceCount = 4;
+constexpr unsigned source_bit(Source s) { return 1u << static_cast<unsigned>(s); }
+constexpr unsigned kAllSources = (1u << kSourceCount) - 1;
+// The selector a source's elements are matched by.
+const Text& source_selector(Source source);
+// The selectors of the sources in `sources` (a set of bits) as one comma
+// list, in Source order.
+Text sources_selector(unsigned sources);
+// What the survey script runs over: one source's own selector, or for
+// several "*, *", every element sorted as the page's selector engine sorts
+// a comma list. Each source's matches in that order are the source's own
+// matches in their own order, so the script keeps, for each element, the
+// bits of the sources whose selectors it matches.
+Text fast_survey_selector(unsigned sources);
+// A script over the matches of fast_survey_selector(sources) returning one
+// JSON text: for each element that some source in `sources` matches, in
+// order, a record of the answers that the per-element calls of each of its
+// sources would give, with the bits of those sources under "m"; or only
+// those bits for an element whose answers a script cannot reproduce
+// exactly.
+Text fast_survey_js(unsigned sources);
+// For each source in `sources`, its handles over the script's result, in
+// the source's order: recorded answers for the elements the script
+// answered, the page's own handles (from `query_selector_all` of the
+// source's selector, asked only when needed) for the others. qv::Error when
+// the result is malformed.
+using SourceHandles = std::array<std::optional<std::vector<HandlePtr>>, kSourceCount>;
+SourceHandles recorded_handles(Page& page, unsigned sources, const Value& result);
 
 // How a survey gathers the answers: one script a source, or one page call
 // a question.
@@ -187,9 +208,15 @@ class DomParser {
   // (falling back to the page's query when the script fails), else the
   // page's query. Errors of that query are not caught.
   std::vector<HandlePtr> handles(TextView selector, Source source);
+  // Runs the script for `sources` ahead of their extraction (fast mode).
+  void prefetch(unsigned sources);
   Page& page_;
   Host& host_;
   SurveyMode mode_;
+  // Sources prefetched and not yet taken; their handles (none for a
+  // source whose script failed).
+  unsigned pending_ = 0;
+  SourceHandles prefetched_;
 };
 
 }  // namespace qv::browser

@@ -6,7 +6,11 @@
 // XHTML, display:contents, a disabled state that needs the ARIA role, a
 // field-label query that Playwright would answer from a shadow root) it
 // answers 0 and that element is asked the usual way.
-#include <unordered_map>
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "common/text.hpp"
 
 #include "browser/pagesurvey.hpp"
 #include "browser/pagesurvey_recorded.hpp"
@@ -72,13 +76,22 @@ const char32_t kFastHelpersJs[] = UR"JS(
     }
     return r;
   };
+  // The surveyed element's client rect, asked once for both questions.
+  let rectEl = null, rect = null;
+  const rectOf = el => {
+    if (el !== rectEl) {
+      rect = el.getBoundingClientRect();
+      rectEl = el;
+    }
+    return rect;
+  };
   const visible = el => {
     const s = styleOf(el);
     if (!s) return true;
     if (s.display === 'contents') throw FLAG;
     if (!el.checkVisibility()) return false;
     if (s.visibility !== 'visible') return false;
-    const r = el.getBoundingClientRect();
+    const r = rectOf(el);
     return r.width > 0 && r.height > 0;
   };
   const safeTag = el => {
@@ -121,7 +134,7 @@ const char32_t kFastHelpersJs[] = UR"JS(
   const onGrid = v => Number.isInteger(v * 64);
   const boxOf = el => {
     if (el.tagName === 'BR' || el.tagName === 'WBR') throw FLAG;
-    const r = el.getBoundingClientRect();
+    const r = rectOf(el);
     if (r.width === 0 && r.height === 0 && el.getClientRects().length === 0) return null;
     if (!onGrid(r.x) || !onGrid(r.y) || !onGrid(r.width) || !onGrid(r.height) ||
         transformed(el)) throw FLAG;
@@ -131,6 +144,22 @@ const char32_t kFastHelpersJs[] = UR"JS(
   const textOf = el => {
     if (el.namespaceURI !== XHTML) throw FLAG;
     return el.innerText;
+  };
+  // The answers of the data-attributes and direct-text scripts, without
+  // their intermediate arrays.
+  const dataOf = el => {
+    const out = {};
+    const all = el.attributes;
+    for (let i = 0; i < all.length; i++) {
+      const a = all[i];
+      if (a.name.startsWith('data-')) out[a.name] = a.value;
+    }
+    return out;
+  };
+  const directOf = el => {
+    for (let n = el.firstChild; n; n = n.nextSibling)
+      if (n.nodeType === 3 && n.textContent.trim().length > 0) return true;
+    return false;
   };
   // Only the attributes present, to keep the text short.
   const attrs = el => {
@@ -203,71 +232,114 @@ const char32_t kFastHelpersJs[] = UR"JS(
     }
     return [byText, forText, prevLabel(el), earlierLabel(el)];
   };
-  const gather = {
-    native: el => {
-      const v = visible(el), en = enabled(el);
-      const r = {v, en, t: el.tagName.toLowerCase(), it: textOf(el), a: attrs(el), b: boxOf(el)};
-      if (!hasArea(r.b)) return r;
+  // Each answer asked at most once an element, whichever source asks first.
+  const ASK = {v: visible, en: enabled, t: el => el.tagName.toLowerCase(), it: textOf, a: attrs,
+               b: boxOf, d: dataOf, p: pathOf, f: fieldAnswers, dt: directOf};
+  const ask = (el, r, k) => (k in r ? r[k] : (r[k] = ASK[k](el)));
+  // Per source, the answers its rules ask, stopping where they drop the
+  // element.
+  const GATHER = {
+    native: (el, r) => {
+      const v = ask(el, r, 'v');
+      ask(el, r, 'en');
+      const t = ask(el, r, 't');
+      ask(el, r, 'it');
+      const a = ask(el, r, 'a');
+      if (!hasArea(ask(el, r, 'b'))) return;
       if (!v) {
         // Boxes inside closed details or content-visibility subtrees
         // depend on state the script cannot see.
-        if ((r.a['aria-label'] || r.a.title) && !el.checkVisibility()) throw FLAG;
-        if (!r.a['aria-label'] && !r.a.title) return r;
+        if ((a['aria-label'] || a.title) && !el.checkVisibility()) throw FLAG;
+        if (!a['aria-label'] && !a.title) return;
       }
-      r.d = dataOf(el);
-      r.p = pathOf(el);
-      if (r.t === 'input' || r.t === 'textarea') r.f = fieldAnswers(el);
-      return r;
+      ask(el, r, 'd');
+      ask(el, r, 'p');
+      if (t === 'input' || t === 'textarea') ask(el, r, 'f');
     },
-    custom_input: el => {
-      const r = {t: el.tagName.toLowerCase(), a: attrs(el), b: boxOf(el)};
-      if (!hasArea(r.b)) return r;
-      r.v = visible(el);
-      if (!r.v) return r;
-      r.p = pathOf(el);
-      r.it = textOf(el);
-      r.f = fieldAnswers(el);
-      return r;
+    custom_input: (el, r) => {
+      ask(el, r, 't');
+      ask(el, r, 'a');
+      if (!hasArea(ask(el, r, 'b'))) return;
+      if (!ask(el, r, 'v')) return;
+      ask(el, r, 'p');
+      ask(el, r, 'it');
+      ask(el, r, 'f');
     },
-    text: el => {
-      const v = visible(el);
-      if (!v) return {v};
-      return {v, it: textOf(el), b: boxOf(el), t: el.tagName.toLowerCase(), p: pathOf(el),
-              a: attrs(el), d: dataOf(el), dt: directOf(el)};
+    text: (el, r) => {
+      if (!ask(el, r, 'v')) return;
+      for (const k of ['it', 'b', 't', 'p', 'a', 'd', 'dt']) ask(el, r, k);
     },
-    label_candidate: el => {
-      const v = visible(el);
-      if (!v) return {v};
-      return {v, it: textOf(el), b: boxOf(el)};
+    label_candidate: (el, r) => {
+      if (!ask(el, r, 'v')) return;
+      ask(el, r, 'it');
+      ask(el, r, 'b');
     },
-  }[KIND];
+  };
+  const ONE = SOURCES.length === 1;
   const out = [];
   for (const el of els) {
+    if (ANY !== null && !el.matches(ANY)) continue;
+    let m = 0;
+    for (const [, bit, sel] of SOURCES) if (ONE || el.matches(sel)) m |= bit;
     try {
-      out.push(gather(el));
+      const r = {m};
+      for (const [kind, bit] of SOURCES) if (m & bit) GATHER[kind](el, r);
+      out.push(r);
     } catch (e) {
-      out.push(0);
+      out.push(m);
     }
   }
   return JSON.stringify(out);
 }
 )JS";
 
+// `t` as a JavaScript string literal in single quotes.
+Text js_quoted(TextView t) {
+  Text out = U"'";
+  for (char32_t c : t) {
+    if (c == U'\\' || c == U'\'') out += U'\\';
+    out += c;
+  }
+  return out + U"'";
+}
+
 Text js_string_list(const std::vector<Text>& items) {
   Text out = U"[";
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i) out += U", ";
-    out += U"'" + items[i] + U"'";
+    out += js_quoted(items[i]);
   }
   return out + U"]";
 }
 
-Text build_script(const char32_t* kind) {
-  return Text(U"els => {\n  const KIND = '") + kind + U"';\n" +
-         U"  const CAP = " + js_string_list(captured_attributes()) + U";\n" +
+const char32_t* source_kind(Source s) {
+  switch (s) {
+    case Source::native: return U"native";
+    case Source::custom_input: return U"custom_input";
+    case Source::text: return U"text";
+    case Source::label_candidate: return U"label_candidate";
+  }
+  return U"native";
+}
 
-         U"  const dataOf = " + kDataAttributesJs + U";\n" +
-         U"  const directOf = " + kDirectTextJs + U";\n" +
+constexpr Source kSources[] = {Source::native, Source::custom_input, Source::text,
+                               Source::label_candidate};
+
+bool one_source(unsigned sources) { return sources && !(sources & (sources - 1)); }
+
+Text build_script(unsigned sources) {
+  Text list = U"[";
+  for (Source s : kSources) {
+    if (!(sources & source_bit(s))) continue;
+    if (list.size() > 1) list += U", ";
+    list += U"['" + Text(source_kind(s)) + U"', " + Text(1, static_cast<char32_t>(U'0' + source_bit(s))) +
+            U", " + js_quoted(source_selector(s)) + U"]";
+  }
+  list += U"]";
+  Text any = one_source(sources) ? Text(U"null") : js_quoted(sources_selector(sources));
+  return U"els => {\n  const SOURCES = " + list + U";\n" +
+         U"  const ANY = " + any + U";\n" +
+         U"  const CAP = " + js_string_list(captured_attributes()) + U";\n" +
          U"  const prevLabel = " + kPreviousSiblingLabelJs + U";\n" +
          U"  const earlierLabel = " + kEarlierChildLabelJs + U";\n" + kFastHelpersJs;
 }
@@ -278,18 +350,46 @@ Value Page::eval_on_selector_all(TextView, TextView) {
   throw Error("This page cannot run a script over all matches");
 }
 
-Text fast_survey_js(Source source) {
-  static const Text native = build_script(U"native");
-  static const Text custom = build_script(U"custom_input");
-  static const Text text = build_script(U"text");
-  static const Text label = build_script(U"label_candidate");
+const Text& source_selector(Source source) {
+  static const Text label = kLabelCandidateSelector;
   switch (source) {
-    case Source::native: return native;
-    case Source::custom_input: return custom;
-    case Source::text: return text;
+    case Source::native: return interactable_selector();
+    case Source::custom_input: return custom_input_selector();
+    case Source::text: return text_selector();
     case Source::label_candidate: return label;
   }
-  return native;
+  return interactable_selector();
+}
+
+Text sources_selector(unsigned sources) {
+  std::vector<Text> parts;
+  for (Source s : kSources) {
+    if (!(sources & source_bit(s))) continue;
+    // (no part of these selectors holds a comma)
+    TextView rest = source_selector(s);
+    while (!rest.empty()) {
+      std::size_t cut = rest.find(U", ");
+      Text part(rest.substr(0, cut));
+      rest = cut == TextView::npos ? TextView() : rest.substr(cut + 2);
+      if (std::find(parts.begin(), parts.end(), part) == parts.end()) parts.push_back(part);
+    }
+  }
+  return text::join(parts, U", ");
+}
+
+Text fast_survey_selector(unsigned sources) {
+  if (one_source(sources)) return sources_selector(sources);
+  // Every element, in the order the engine sorts a comma list in; the
+  // script keeps the matches of the sources' selectors.
+  return U"*, *";
+}
+
+Text fast_survey_js(unsigned sources) {
+  static std::array<Text, kAllSources + 1> built;
+  static std::once_flag once[kAllSources + 1];
+  sources &= kAllSources;
+  std::call_once(once[sources], [&] { built[sources] = build_script(sources); });
+  return built[sources];
 }
 
 // ---- recorded answers ----------------------------------------------------------
@@ -340,41 +440,66 @@ std::optional<Text> RecordedElement::first_match_text(TextView selector) {
   return v.text();
 }
 
-std::vector<HandlePtr> recorded_handles(Page& page, TextView selector, const Value& result) {
+SourceHandles recorded_handles(Page& page, unsigned sources, const Value& result) {
   Value parsed = parse_json(result.text());
-  const List& items = *parsed.list();
-  std::vector<HandlePtr> out;
-  out.reserve(items.size());
-  bool flagged = false;
-  for (const Value& item : items.items) {
+  SourceHandles out;
+  for (Source s : kSources)
+    if (sources & source_bit(s)) out[static_cast<std::size_t>(s)].emplace();
+  unsigned flagged = 0;
+  for (const Value& item : parsed.list()->items) {
+    HandlePtr h;
+    const Value* bits = &item;
     if (item.is_record()) {
-      out.push_back(std::make_shared<RecordedElement>(item.as_record()));
-    } else if (item.is_int() && item.integer() == 0) {
-      out.push_back(nullptr);
-      flagged = true;
-    } else {
-      throw ValueError("A survey script answer is a record or 0");
+      bits = item.as_record()->find(U"m");
+      if (!bits) throw ValueError("A survey script answer names its sources");
+      h = std::make_shared<RecordedElement>(item.as_record());
     }
+    if (!bits->is_int() || bits->integer() < 0 || (bits->integer() & ~static_cast<std::int64_t>(sources)))
+      throw ValueError("A survey script answer is a record or the bits of its sources");
+    auto m = static_cast<unsigned>(bits->integer());
+    if (!h) flagged |= m;
+    for (Source s : kSources)
+      if (m & source_bit(s)) out[static_cast<std::size_t>(s)]->push_back(h);
   }
-  if (!flagged) return out;
-  std::vector<HandlePtr> real = page.query_selector_all(selector);
-  // The page changed between the two calls: its own handles alone are
-  // consistent.
-  if (real.size() != out.size()) return real;
-  for (std::size_t i = 0; i < out.size(); ++i)
-    if (!out[i]) out[i] = real[i];
+  for (Source s : kSources) {
+    if (!(flagged & source_bit(s))) continue;
+    std::vector<HandlePtr>& mine = *out[static_cast<std::size_t>(s)];
+    std::vector<HandlePtr> real = page.query_selector_all(source_selector(s));
+    // The page changed between the two calls: its own handles alone are
+    // consistent.
+    if (real.size() != mine.size()) {
+      mine = std::move(real);
+      continue;
+    }
+    for (std::size_t i = 0; i < mine.size(); ++i)
+      if (!mine[i]) mine[i] = real[i];
+  }
   return out;
+}
+
+void DomParser::prefetch(unsigned sources) {
+  pending_ = sources;
+  prefetched_ = {};
+  try {
+    Value result = page_.eval_on_selector_all(fast_survey_selector(sources), fast_survey_js(sources));
+    prefetched_ = recorded_handles(page_, sources, result);
+  } catch (const PageAbort&) {
+    throw;
+  } catch (const Error&) {
+    // The whole script failed: each source is asked element by element.
+  }
 }
 
 std::vector<HandlePtr> DomParser::handles(TextView selector, Source source) {
   if (mode_ == SurveyMode::fast) {
-    try {
-      Value result = page_.eval_on_selector_all(selector, fast_survey_js(source));
-      return recorded_handles(page_, selector, result);
-    } catch (const PageAbort&) {
-      throw;
-    } catch (const Error&) {
-      // The whole script failed: this source is asked element by element.
+    const unsigned bit = source_bit(source);
+    if (!(pending_ & bit)) prefetch(bit);
+    pending_ &= ~bit;
+    std::optional<std::vector<HandlePtr>>& mine = prefetched_[static_cast<std::size_t>(source)];
+    if (mine) {
+      std::vector<HandlePtr> out = std::move(*mine);
+      mine.reset();
+      return out;
     }
   }
   return page_.query_selector_all(selector);

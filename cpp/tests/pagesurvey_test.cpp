@@ -574,15 +574,17 @@ class ScriptedPage : public FakePage {
   }
 };
 
+// Two buttons, native only (bit 1): the first answered, the second sent
+// back to the real calls.
 const char32_t kRecordedButton[] =
-    U"[{\"v\":true,\"en\":false,\"t\":\"button\",\"it\":\" Go \","
+    U"[{\"m\":1,\"v\":true,\"en\":false,\"t\":\"button\",\"it\":\" Go \","
     U"\"a\":{\"id\":\"b1\",\"class\":\"\"},"
-    U"\"b\":[1,2.5,30,20],\"d\":{\"data-x\":\"1\"},\"p\":\"/b[1]\"}, 0]";
+    U"\"b\":[1,2.5,30,20],\"d\":{\"data-x\":\"1\"},\"p\":\"/b[1]\"}, 1]";
 
 TEST(FastSurvey, RecordedAnswersAndFlaggedElementsAskedTheUsualWay) {
   ScriptedPage page;
   FakeHost host;
-  page.answers[interactable_selector()] = Value(Text(kRecordedButton));
+  page.answers[fast_survey_selector(kAllSources)] = Value(Text(kRecordedButton));
   // The page's own handles: only the second (flagged) one is asked.
   page.add(interactable_selector(), element(U"/never[1]", {"is_visible", "bounding_box"}));
   page.add(interactable_selector(), element(U"/b[2]"));
@@ -594,18 +596,81 @@ TEST(FastSurvey, RecordedAnswersAndFlaggedElementsAskedTheUsualWay) {
             "  \"bounding_box\": {\n    \"x\": 1,\n    \"y\": 2.5,\n    \"width\": 30,\n"
             "    \"height\": 20\n  },\n  \"is_visible\": true,\n  \"is_enabled\": false,\n"
             "  \"xpath\": \"/b[1]\"\n}");
-  EXPECT_EQ(page.scripts, 4);
+  EXPECT_EQ(page.scripts, 1);
+}
+
+TEST(FastSurvey, OneAnswerListSplitsAmongItsSources) {
+  // A native-and-text button (bits 1 and 4), then two text-and-label
+  // elements (4 and 8) of which the first is sent back to the real calls.
+  const Value answer(Text(
+      U"[{\"m\":5,\"v\":true}, 12, {\"m\":12,\"v\":false}]"));
+  FakePage page;
+  for (const char32_t* p : {U"/t[1]", U"/t[2]", U"/t[3]"}) page.add(text_selector(), element(p));
+  page.add(source_selector(Source::label_candidate), element(U"/l[1]"));
+  page.add(source_selector(Source::label_candidate), element(U"/l[2]"));
+  SourceHandles got = recorded_handles(page, kAllSources, answer);
+  const auto& native = *got[0];
+  const auto& custom = *got[1];
+  const auto& text = *got[2];
+  const auto& label = *got[3];
+  ASSERT_EQ(native.size(), 1u);
+  EXPECT_TRUE(custom.empty());
+  ASSERT_EQ(text.size(), 3u);
+  ASSERT_EQ(label.size(), 2u);
+  EXPECT_EQ(native[0], text[0]);  // one element, one record
+  EXPECT_TRUE(native[0]->is_visible());
+  EXPECT_EQ(text[1], page.matches[text_selector()][1]);
+  EXPECT_EQ(label[0], page.matches[source_selector(Source::label_candidate)][0]);
+  EXPECT_EQ(text[2], label[1]);
+  EXPECT_FALSE(label[1]->is_visible());
+
+  // The page changed between the script and the query: that source is
+  // asked element by element, the others keep their answers.
+  page.add(text_selector(), element(U"/t[4]"));
+  got = recorded_handles(page, kAllSources, answer);
+  EXPECT_EQ(*got[2], page.matches[text_selector()]);
+  EXPECT_NE((*got[3])[1], page.matches[source_selector(Source::label_candidate)][1]);
+  EXPECT_FALSE((*got[3])[1]->is_visible());
+
+  // Asked for fewer sources, an answer naming another is malformed.
+  EXPECT_THROW(recorded_handles(page, source_bit(Source::native), answer), ValueError);
+}
+
+TEST(FastSurvey, ScriptSelectors) {
+  EXPECT_EQ(fast_survey_selector(source_bit(Source::text)), text_selector());
+  EXPECT_EQ(fast_survey_selector(kAllSources), U"*, *");
+  // Each part once, in source order.
+  EXPECT_EQ(sources_selector(source_bit(Source::text) | source_bit(Source::label_candidate)),
+            text_selector());
+  std::vector<Text> parts;
+  Text all = sources_selector(kAllSources) + U", ";
+  for (std::size_t at = 0, cut; (cut = all.find(U", ", at)) != Text::npos; at = cut + 2)
+    parts.push_back(all.substr(at, cut - at));
+  EXPECT_EQ(std::set<Text>(parts.begin(), parts.end()).size(), parts.size());
+  // The native parts, the custom-input ones, then the text tags not yet named.
+  ASSERT_EQ(parts.size(), 21u + 4u + 13u);
+  EXPECT_EQ(parts[0], U"button");
+  EXPECT_EQ(parts[21], U"span[class*='editable']");
+  EXPECT_EQ(parts[25], U"h1");
 }
 
 TEST(FastSurvey, FailingOrMalformedScriptFallsBackToTheReference) {
-  for (const char* how : {"throws", "malformed", "not a text", "bad item"}) {
+  const std::vector<std::pair<const char*, Value>> cases{
+      {"throws", Value()},
+      {"malformed", Value(U"[{\"v\": tru")},
+      {"not a text", Value(7)},
+      {"no sources named", Value(U"[{\"v\": true}]")},
+      {"unknown source bit", Value(U"[16]")},
+      {"negative bits", Value(U"[-1]")},
+      {"bits not a number", Value(U"[{\"m\": \"1\"}]")},
+      {"item neither record nor bits", Value(U"[\"x\"]")},
+  };
+  for (const auto& [how, answer] : cases) {
     SCOPED_TRACE(how);
     ScriptedPage page;
     FakeHost host;
-    std::string h = how;
-    if (h == "throws") page.script_failure = marker(4);
-    Value answer = h == "malformed" ? Value(U"[{\"v\": tru") : h == "not a text" ? Value(7) : Value(U"[2]");
-    page.answers[interactable_selector()] = answer;
+    if (std::string(how) == "throws") page.script_failure = marker(4);
+    page.answers[fast_survey_selector(kAllSources)] = answer;
     page.add(interactable_selector(), element(U"/b[1]"));
     ListPtr got = DomParser(page, host, SurveyMode::fast).extract_interactable_elements().first;
     EXPECT_EQ(xpaths(*got), std::vector<Text>{U"/b[1]"});

@@ -339,17 +339,34 @@ Text field_label(const FieldLabelQuestions& ask) {
 
 // ---- spatial labels ----------------------------------------------------------
 
-const Value* spatial_label(const Record& element, const List& candidates) {
+namespace {
+
+// The edges of an element that still wants a spatial label; nullopt when it
+// has a label already or no box.
+struct Unlabelled {
+  double left, width, top;
+};
+
+std::optional<Unlabelled> unlabelled(const Record& element) {
   const Record* attrs = get_record(element, U"attributes");
   if (attrs) {
-    if (const Value* label = attrs->find(U"_label"); label && label->truthy()) return nullptr;
+    if (const Value* label = attrs->find(U"_label"); label && label->truthy()) return std::nullopt;
   }
   const Value* boxv = element.find(U"bounding_box");
-  if (!boxv || !boxv->truthy()) return nullptr;
+  if (!boxv || !boxv->truthy()) return std::nullopt;
   const Record& box = *boxv->record();
   double left = box.at(U"x").number();
   double width = box.at(U"width").number();
   double top = box.at(U"y").number();
+  return Unlabelled{left, width, top};
+}
+
+}  // namespace
+
+const Value* spatial_label(const Record& element, const List& candidates) {
+  std::optional<Unlabelled> e = unlabelled(element);
+  if (!e) return nullptr;
+  const auto [left, width, top] = *e;
 
   const Value* best = nullptr;
   double best_distance = std::numeric_limits<double>::infinity();
@@ -401,16 +418,9 @@ std::optional<std::vector<Edges>> candidate_edges(const List& candidates) {
 }
 
 const Value* spatial_label_over(const Record& element, const std::vector<Edges>& edges) {
-  const Record* attrs = get_record(element, U"attributes");
-  if (attrs) {
-    if (const Value* label = attrs->find(U"_label"); label && label->truthy()) return nullptr;
-  }
-  const Value* boxv = element.find(U"bounding_box");
-  if (!boxv || !boxv->truthy()) return nullptr;
-  const Record& box = *boxv->record();
-  double left = box.at(U"x").number();
-  double width = box.at(U"width").number();
-  double top = box.at(U"y").number();
+  std::optional<Unlabelled> e = unlabelled(element);
+  if (!e) return nullptr;
+  const auto [left, width, top] = *e;
   const Value* best = nullptr;
   double best_distance = std::numeric_limits<double>::infinity();
   for (const Edges& c : edges) {
@@ -445,7 +455,7 @@ void assign_spatial_labels(const List& elements, const List& candidates,
 
 ListPtr DomParser::native_elements() {
   auto out = make_list();
-  for (const HandlePtr& h : handles(interactable_selector(), Source::native)) {
+  for (const HandlePtr& h : handles(Source::native)) {
     RecordPtr desc;
     survive([&] {
       bool visible = h->is_visible();
@@ -499,7 +509,7 @@ Text DomParser::get_field_label(ElementHandle& handle) {
 ListPtr DomParser::extract_custom_inputs() {
   auto out = make_list();
   std::unordered_set<Text> seen;
-  for (const HandlePtr& h : handles(custom_input_selector(), Source::custom_input)) {
+  for (const HandlePtr& h : handles(Source::custom_input)) {
     RecordPtr desc;
     survive([&] {
       Text tag = h->evaluate(kTagNameJs).text();
@@ -533,7 +543,7 @@ ListPtr DomParser::extract_cursor_pointer_elements() {
 ListPtr DomParser::collect_label_candidates() {
   auto out = make_list();
   std::unordered_set<Text> seen;
-  for (const HandlePtr& h : handles(kLabelCandidateSelector, Source::label_candidate)) {
+  for (const HandlePtr& h : handles(Source::label_candidate)) {
     RecordPtr cand;
     survive([&] {
       if (!h->is_visible()) return;
@@ -550,7 +560,7 @@ ListPtr DomParser::collect_label_candidates() {
 
 ListPtr DomParser::extract_text_elements() {
   auto found = make_list();
-  for (const HandlePtr& h : handles(text_selector(), Source::text)) {
+  for (const HandlePtr& h : handles(Source::text)) {
     RecordPtr desc;
     survive([&] {
       if (!h->is_visible()) return;

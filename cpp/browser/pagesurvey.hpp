@@ -149,7 +149,8 @@ Value parse_json(TextView text);
 // The sources a page script can gather the answers for, and their bits.
 enum class Source { native, custom_input, text, label_candidate };
 constexpr std::size_t kSourceCount = 4;
-constexpr unsigned source_bit(Source s) { return 1u << static_cast<unsigned>(s); }
+constexpr std::size_t source_index(Source s) { return static_cast<std::size_t>(s); }
+constexpr unsigned source_bit(Source s) { return 1u << source_index(s); }
 constexpr unsigned kAllSources = (1u << kSourceCount) - 1;
 // The selector a source's elements are matched by.
 const Text& source_selector(Source source);
@@ -168,7 +169,7 @@ Text fast_survey_selector(unsigned sources);
 // sources would give, with the bits of those sources under "m"; or only
 // those bits for an element whose answers a script cannot reproduce
 // exactly.
-Text fast_survey_js(unsigned sources);
+const Text& fast_survey_js(unsigned sources);
 // For each source in `sources`, its handles over the script's result, in
 // the source's order: recorded answers for the elements the script
 // answered, the page's own handles (from `query_selector_all` of the
@@ -204,10 +205,10 @@ class DomParser {
 
  private:
   ListPtr native_elements();
-  // All matches of a selector as handles: through one script in fast mode
-  // (falling back to the page's query when the script fails), else the
-  // page's query. Errors of that query are not caught.
-  std::vector<HandlePtr> handles(TextView selector, Source source);
+  // All matches of the source's selector as handles: through one script in
+  // fast mode (falling back to the page's query when the script fails),
+  // else the page's query. Errors of that query are not caught.
+  std::vector<HandlePtr> handles(Source source);
   // Runs the script for `sources` ahead of their extraction (fast mode).
   void prefetch(unsigned sources);
   Page& page_;

@@ -384,7 +384,7 @@ Text fast_survey_selector(unsigned sources) {
   return U"*, *";
 }
 
-Text fast_survey_js(unsigned sources) {
+const Text& fast_survey_js(unsigned sources) {
   static std::array<Text, kAllSources + 1> built;
   static std::once_flag once[kAllSources + 1];
   sources &= kAllSources;
@@ -444,7 +444,7 @@ SourceHandles recorded_handles(Page& page, unsigned sources, const Value& result
   Value parsed = parse_json(result.text());
   SourceHandles out;
   for (Source s : kSources)
-    if (sources & source_bit(s)) out[static_cast<std::size_t>(s)].emplace();
+    if (sources & source_bit(s)) out[source_index(s)].emplace();
   unsigned flagged = 0;
   for (const Value& item : parsed.list()->items) {
     HandlePtr h;
@@ -459,11 +459,11 @@ SourceHandles recorded_handles(Page& page, unsigned sources, const Value& result
     auto m = static_cast<unsigned>(bits->integer());
     if (!h) flagged |= m;
     for (Source s : kSources)
-      if (m & source_bit(s)) out[static_cast<std::size_t>(s)]->push_back(h);
+      if (m & source_bit(s)) out[source_index(s)]->push_back(h);
   }
   for (Source s : kSources) {
     if (!(flagged & source_bit(s))) continue;
-    std::vector<HandlePtr>& mine = *out[static_cast<std::size_t>(s)];
+    std::vector<HandlePtr>& mine = *out[source_index(s)];
     std::vector<HandlePtr> real = page.query_selector_all(source_selector(s));
     // The page changed between the two calls: its own handles alone are
     // consistent.
@@ -490,19 +490,19 @@ void DomParser::prefetch(unsigned sources) {
   }
 }
 
-std::vector<HandlePtr> DomParser::handles(TextView selector, Source source) {
+std::vector<HandlePtr> DomParser::handles(Source source) {
   if (mode_ == SurveyMode::fast) {
     const unsigned bit = source_bit(source);
     if (!(pending_ & bit)) prefetch(bit);
     pending_ &= ~bit;
-    std::optional<std::vector<HandlePtr>>& mine = prefetched_[static_cast<std::size_t>(source)];
+    std::optional<std::vector<HandlePtr>>& mine = prefetched_[source_index(source)];
     if (mine) {
       std::vector<HandlePtr> out = std::move(*mine);
       mine.reset();
       return out;
     }
   }
-  return page_.query_selector_all(selector);
+  return page_.query_selector_all(source_selector(source));
 }
 
 }  // namespace qv::browser
